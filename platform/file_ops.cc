@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace hvq {
 namespace {
@@ -45,7 +46,83 @@ class PosixFileOpsImpl final : public FileOps {
   }
 };
 
+// The process's file mode mask, read without changing it (umask(2) can only
+// be read by setting it, which would race with other threads).
+mode_t ProcessUmask() {
+  FILE* f = std::fopen("/proc/self/status", "re");
+  unsigned mask = 022;
+  if (f != nullptr) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    }
+    std::fclose(f);
+  }
+  return static_cast<mode_t>(mask & 0777);
+}
+
+// Moves `from` to `to` unless `to` exists. Filesystems without
+// RENAME_NOREPLACE get link + unlink, which refuses an existing `to` too.
+Status MoveNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
+                  RENAME_NOREPLACE) == 0) {
+    return Status::Ok();
+  }
+  int err = errno;
+  if (err == EEXIST) return Status::AlreadyExists(to + " already exists");
+  if (err != EINVAL && err != ENOSYS) {
+    return Status::FromErrno("rename " + from + " to " + to, err);
+  }
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    err = errno;
+    if (err == EEXIST) return Status::AlreadyExists(to + " already exists");
+    return Status::FromErrno("link " + from + " to " + to, err);
+  }
+  ::unlink(from.c_str());
+  return Status::Ok();
+}
+
 }  // namespace
+
+Status CreateFileAtomically(const std::string& path, CreateMode mode,
+                            const std::function<Status(int fd)>& fill) {
+  std::string dir = DirectoryOf(path);
+  std::string name = path.substr(dir.size());
+  if (name.empty()) return Status::InvalidArgument("no file name in " + path);
+  if (mode == CreateMode::kMustNotExist && PosixFileOps().FileExists(path)) {
+    return Status::AlreadyExists(path + " already exists");
+  }
+  std::string temp = dir + "." + name + ".tmp-XXXXXX";
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return Status::FromErrno("create a file in " + dir, errno);
+  // mkostemp makes the file private; give it the mode a new file would get.
+  mode_t mask = ProcessUmask();
+  Status st;
+  if (::fchmod(fd, 0666 & ~mask) != 0) {
+    st = Status::FromErrno("set the mode of " + temp, errno);
+  }
+  if (st.ok()) st = fill(fd);
+  if (st.ok() && ::fsync(fd) != 0)
+    st = Status::FromErrno("fsync " + temp, errno);
+  if (::close(fd) != 0 && st.ok()) {
+    st = Status::FromErrno("close " + temp, errno);
+  }
+  if (st.ok()) {
+    if (mode == CreateMode::kMustNotExist) {
+      st = MoveNoReplace(temp, path);
+      if (st.ok()) {
+        st = PosixFileOps().SyncDir(dir);
+        return st;  // `path` now holds the complete file either way
+      }
+    } else {
+      ReplaceOutcome out = SafeReplace(PosixFileOps(), temp, path);
+      if (out.replaced) return out.status;
+      st = out.status;
+    }
+  }
+  ::unlink(temp.c_str());
+  return st;
+}
 
 FileOps& PosixFileOps() {
   static PosixFileOpsImpl ops;
@@ -62,8 +139,8 @@ ReplaceOutcome SafeReplace(FileOps& ops, const std::string& from,
                            const std::string& to) {
   ReplaceOutcome out;
   if (DirectoryOf(from) != DirectoryOf(to)) {
-    out.status = Status::InvalidArgument("replacement must stay in one folder: " +
-                                         from + " -> " + to);
+    out.status = Status::InvalidArgument(
+        "replacement must stay in one folder: " + from + " -> " + to);
     return out;
   }
   out.status = ops.SyncFile(from);

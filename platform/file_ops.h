@@ -9,6 +9,7 @@
 #ifndef HVQ_PLATFORM_FILE_OPS_H_
 #define HVQ_PLATFORM_FILE_OPS_H_
 
+#include <functional>
 #include <string>
 
 #include "platform/status.h"
@@ -42,6 +43,21 @@ struct ReplaceOutcome {
 // same folder.
 ReplaceOutcome SafeReplace(FileOps& ops, const std::string& from,
                            const std::string& to);
+
+enum class CreateMode {
+  kMustNotExist,  // fail with AlreadyExists when `path` exists at commit
+  kReplace,       // replace `path` through SafeReplace
+};
+
+// Writes a new file at `path` so that `path` is never seen incomplete:
+// `fill` writes the content through the descriptor of a fresh temporary file
+// in the same folder; that file is then flushed and moved to `path` (for
+// kMustNotExist without replacing anything, even a file that appeared
+// meanwhile), and the folder is flushed. On any failure the temporary file is
+// removed and `path` is left as it was. A crash leaves at most a stray
+// temporary file named after `path`, never a partial `path`.
+Status CreateFileAtomically(const std::string& path, CreateMode mode,
+                            const std::function<Status(int fd)>& fill);
 
 // The folder part of `path` including its trailing '/', or "./" when `path`
 // has no folder part.

@@ -24,10 +24,10 @@ Result<std::string> Convert(const char* to, const char* from,
   int err = errno;
   ::iconv_close(cd);
   if (rc == static_cast<size_t>(-1)) {
-    return Status::InvalidArgument(
-        std::string("text is not valid ") + from + " (byte " +
-        std::to_string(in.size() - src_left) + ", errno " +
-        std::to_string(err) + ")");
+    return Status::InvalidArgument(std::string("text is not valid ") + from +
+                                   " (byte " +
+                                   std::to_string(in.size() - src_left) +
+                                   ", errno " + std::to_string(err) + ")");
   }
   out.resize(out.size() - dst_left);
   return out;

@@ -8,16 +8,26 @@ namespace hvq {
 
 std::string_view StatusCodeName(StatusCode code) {
   switch (code) {
-    case StatusCode::kOk: return "ok";
-    case StatusCode::kInvalidArgument: return "invalid argument";
-    case StatusCode::kNotFound: return "not found";
-    case StatusCode::kAlreadyExists: return "already exists";
-    case StatusCode::kPermissionDenied: return "permission denied";
-    case StatusCode::kBusy: return "busy";
-    case StatusCode::kIoError: return "I/O error";
-    case StatusCode::kCorruption: return "corruption";
-    case StatusCode::kNotSupported: return "not supported";
-    case StatusCode::kInternal: return "internal error";
+    case StatusCode::kOk:
+      return "ok";
+    case StatusCode::kInvalidArgument:
+      return "invalid argument";
+    case StatusCode::kNotFound:
+      return "not found";
+    case StatusCode::kAlreadyExists:
+      return "already exists";
+    case StatusCode::kPermissionDenied:
+      return "permission denied";
+    case StatusCode::kBusy:
+      return "busy";
+    case StatusCode::kIoError:
+      return "I/O error";
+    case StatusCode::kCorruption:
+      return "corruption";
+    case StatusCode::kNotSupported:
+      return "not supported";
+    case StatusCode::kInternal:
+      return "internal error";
   }
   return "unknown";
 }

@@ -127,9 +127,9 @@ class Result {
 #define HVQ_CONCAT_INNER_(a, b) a##b
 #define HVQ_CONCAT_(a, b) HVQ_CONCAT_INNER_(a, b)
 
-#define HVQ_RETURN_IF_ERROR(expr)          \
-  do {                                     \
-    ::hvq::Status hvq_status_ = (expr);    \
+#define HVQ_RETURN_IF_ERROR(expr)              \
+  do {                                         \
+    ::hvq::Status hvq_status_ = (expr);        \
     if (!hvq_status_.ok()) return hvq_status_; \
   } while (0)
 

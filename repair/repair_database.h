@@ -24,6 +24,7 @@
 #include "platform/file_ops.h"
 #include "platform/messages.h"
 #include "platform/odbc_installer.h"
+#include "platform/program_path.h"
 #include "platform/status.h"
 
 namespace hvq {
