@@ -182,6 +182,9 @@ struct Format {
   uint32_t index_next_offset;
   uint32_t index_tail_offset;
   uint32_t index_prefix_length_offset;
+  uint32_t index_prefix_length_size;  // 1 (Jet 3) or 2 (Jet 4)
+  uint32_t index_node_flag_offset;     // u8: 1 intermediate, 0 leaf
+  uint32_t index_unknown_offset;       // u32 of unknown use; 0 = absent
   uint32_t index_entry_mask_offset;
   uint32_t index_entry_mask_size;
   uint32_t index_entries_offset;  // mask offset + mask size
