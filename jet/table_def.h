@@ -199,8 +199,16 @@ Result<TableDef> ReadTableDef(PageFile& file, uint32_t page);
 
 // Parses already concatenated definition bytes (first page whole, later
 // pages minus their header). Exposed for tests and fuzzing.
+// `code_page` decodes Jet 3 names (0 = Windows-1252).
 Result<TableDef> ParseTableDef(const Format& format, uint32_t first_page,
-                               std::span<const uint8_t> bytes);
+                               std::span<const uint8_t> bytes,
+                               uint16_t code_page = 0);
+
+// Concatenated definition bytes of the tdef chain starting at `page`, and
+// the pages visited.
+Status ReadTableDefBytes(PageFile& file, uint32_t page,
+                         std::vector<uint8_t>* bytes,
+                         std::vector<uint32_t>* pages);
 
 }  // namespace hvq::jet
 
