@@ -1,6 +1,11 @@
 #include "platform/file_ops.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
 
 #include "platform/testing/temp_dir.h"
 
@@ -41,6 +46,76 @@ TEST(SafeReplace, RefusesWithoutTouchingTarget) {
     EXPECT_FALSE(out.replaced);
     EXPECT_EQ(ReadFile(to), "old");
   }
+}
+
+// Lists the names in `dir` (no "." / "..").
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    out.push_back(e.path().filename().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+Status WriteAll(int fd, const std::string& data) {
+  if (::write(fd, data.data(), data.size()) !=
+      static_cast<ssize_t>(data.size())) {
+    return Status::IoError("short write");
+  }
+  return Status::Ok();
+}
+
+TEST(CreateFileAtomically, CommitsOnlyCompleteFiles) {
+  TempDir dir;
+  const std::string path = dir.path() + "out file.bin";
+  Status st = CreateFileAtomically(path, CreateMode::kMustNotExist,
+                                   [](int fd) { return WriteAll(fd, "x1"); });
+  ASSERT_TRUE(st.ok()) << st.ToString();
+  EXPECT_EQ(ReadFile(path), "x1");
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"out file.bin"});
+
+  // A failing fill leaves nothing, not even its temporary file.
+  const std::string other = dir.path() + "other";
+  st = CreateFileAtomically(other, CreateMode::kMustNotExist, [](int fd) {
+    EXPECT_TRUE(WriteAll(fd, "partial").ok());
+    return Status::IoError("disk full");
+  });
+  EXPECT_EQ(st.code(), StatusCode::kIoError);
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"out file.bin"});
+}
+
+TEST(CreateFileAtomically, NeverReplacesInMustNotExistMode) {
+  TempDir dir;
+  const std::string path = dir.path() + "target";
+  WriteFile(path, "old");
+  Status st = CreateFileAtomically(path, CreateMode::kMustNotExist,
+                                   [](int fd) { return WriteAll(fd, "new"); });
+  EXPECT_EQ(st.code(), StatusCode::kAlreadyExists);
+  // The target appearing while the content is written is not replaced
+  // either.
+  const std::string late = dir.path() + "late";
+  st = CreateFileAtomically(late, CreateMode::kMustNotExist, [&](int fd) {
+    WriteFile(late, "theirs");
+    return WriteAll(fd, "ours");
+  });
+  EXPECT_EQ(st.code(), StatusCode::kAlreadyExists);
+  EXPECT_EQ(ReadFile(late), "theirs");
+  EXPECT_EQ(ReadFile(path), "old");
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"late", "target"}));
+
+  st = CreateFileAtomically(path, CreateMode::kReplace,
+                            [](int fd) { return WriteAll(fd, "new"); });
+  ASSERT_TRUE(st.ok()) << st.ToString();
+  EXPECT_EQ(ReadFile(path), "new");
+}
+
+TEST(CreateFileAtomically, ReportsUnwritableFolder) {
+  TempDir dir;
+  Status st =
+      CreateFileAtomically(dir.path() + "missing/f", CreateMode::kMustNotExist,
+                           [](int) { return Status::Ok(); });
+  EXPECT_EQ(st.code(), StatusCode::kNotFound) << st.ToString();
 }
 
 TEST(DirectoryOf, KeepsSeparator) {
