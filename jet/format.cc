@@ -172,7 +172,7 @@ constexpr Format kJet4 = {
     .real_index_skip_before = 4,
     .real_index_usage_map_offset = 34,
     .real_index_first_page_offset = 38,
-    .real_index_flags_offset = 42,
+    .real_index_flags_offset = 46,
 
     .logical_index_entry_size = 28,
     .logical_index_skip_before = 4,
