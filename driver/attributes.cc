@@ -229,8 +229,9 @@ Result<size_t> ParseCompact(std::string_view entry, size_t pos,
     }
     if (splits.empty()) {
       return Status::NotFound(
-          "COMPACT_DB: no existing database file starts the text \"" + shown +
-          "\" (expected: source path, one blank, destination path)");
+          "COMPACT_DB: the source database does not exist (no existing "
+          "file starts the text \"" +
+          shown + "\"; expected: source path, one blank, destination path)");
     }
     if (splits.size() > 1) {
       return Status::InvalidArgument(
