@@ -13,9 +13,14 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "jet/byte_order.h"
+#include "jet/page_file.h"
+#include "jet/table_def.h"
 
 namespace hvq::jet::testdata {
 
@@ -66,6 +71,37 @@ inline std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
                               std::istreambuf_iterator<char>());
+}
+
+// First pages of every table definition in `file`: pages of type 0x02 that
+// no other definition page names as its continuation.
+inline std::vector<uint32_t> TableDefPages(PageFile& file) {
+  std::vector<uint32_t> tdefs;
+  std::set<uint32_t> continuations;
+  std::vector<uint8_t> page(file.page_size());
+  for (uint32_t p = 1; p < file.page_count(); ++p) {
+    if (!file.ReadPage(p, page).ok()) continue;
+    if (page[0] != static_cast<uint8_t>(PageType::kTableDef)) continue;
+    tdefs.push_back(p);
+    const uint32_t next = LoadU32Le(&page[file.format().tdef_next_page_offset]);
+    if (next) continuations.insert(next);
+  }
+  std::vector<uint32_t> firsts;
+  for (uint32_t p : tdefs) {
+    if (!continuations.count(p)) firsts.push_back(p);
+  }
+  return firsts;
+}
+
+// Corpus files in MANIFEST order, with their MANIFEST rows.
+struct CorpusFile {
+  std::string path;  // relative to CorpusDir()
+  ManifestRow row;
+};
+inline std::vector<CorpusFile> CorpusFiles() {
+  std::vector<CorpusFile> out;
+  for (auto& row : ReadManifest()) out.push_back({row["path"], row});
+  return out;
 }
 
 }  // namespace hvq::jet::testdata
