@@ -1,0 +1,35 @@
+// TForm (see form.h).
+#include "ui/form.h"
+
+#include <QScreen>
+#include <QShowEvent>
+
+#include "ui/skin.h"
+
+namespace hvq {
+
+TForm::TForm(QWidget* owner) : QWidget(owner, Qt::Window) {
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+  setPalette(pal);
+  setAutoFillBackground(true);
+}
+
+void TForm::setFontHeight(int height) {
+  font_height_ = height;
+  setFont(DescriptionFont(font(), height));
+}
+
+void TForm::showEvent(QShowEvent* event) {
+  if (!centred_ && !event->spontaneous()) {
+    centred_ = true;
+    if (QScreen* s = screen()) {
+      const QRect area = s->availableGeometry();
+      move(area.x() + (area.width() - width()) / 2,
+           area.y() + (area.height() - height()) / 2);
+    }
+  }
+  QWidget::showEvent(event);
+}
+
+}  // namespace hvq

@@ -1,0 +1,46 @@
+// Message boxes (see message_box.h).
+#include "ui/message_box.h"
+
+#include <QScreen>
+#include <QShowEvent>
+
+namespace hvq {
+namespace {
+
+// Places itself in the middle of its screen once its final size is known.
+class CentredMessageBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    if (QScreen* s = screen()) {
+      const QRect area = s->availableGeometry();
+      move(area.x() + (area.width() - width()) / 2,
+           area.y() + (area.height() - height()) / 2);
+    }
+  }
+};
+
+}  // namespace
+
+void ShowMessageBox(const QString& text, QMessageBox::Icon icon) {
+  CentredMessageBox box(icon, QString::fromUtf8(kApplicationTitle), text,
+                        QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
+
+void MessageBoxSink::ShowMessage(std::string_view cp950_text) {
+  Result<std::string> text = Cp950ToUtf8(cp950_text);
+  // Our texts are valid code page 950; anything else is shown as Latin-1
+  // rather than not at all.
+  ShowMessageBox(text.ok() ? QString::fromStdString(*text)
+                           : QString::fromLatin1(
+                                 cp950_text.data(),
+                                 static_cast<qsizetype>(cp950_text.size())));
+}
+
+}  // namespace hvq
