@@ -108,6 +108,10 @@ constexpr Format kJet3 = {
     .max_columns = 255,
     .max_indexes = 32,
     .max_name_length = 64,
+
+    .tdef_free_space_offset = 0,
+    .tdef_magic_offset = 0,
+    .column_magic_offset = 0,
 };
 
 constexpr Format kJet4 = {
@@ -211,6 +215,10 @@ constexpr Format kJet4 = {
     .max_columns = 255,
     .max_indexes = 32,
     .max_name_length = 64,
+
+    .tdef_free_space_offset = 2,
+    .tdef_magic_offset = 12,
+    .column_magic_offset = 1,
 };
 
 }  // namespace

@@ -73,6 +73,13 @@ inline constexpr uint16_t kIndexNoColumn = 0xFFFF;
 inline constexpr uint8_t kTableTypeUser = 0x4E;
 inline constexpr uint8_t kTableTypeSystem = 0x53;
 
+// Constant u32 values of unknown meaning that real files carry: in Jet 4
+// tdef headers, column entries and logical-index entries (kTdefMagic), and
+// before the column slots of Jet 4 real-index entries (kRealIndexMagic).
+inline constexpr uint32_t kTdefMagic = 1625;
+inline constexpr uint32_t kRealIndexMagic = 1923;
+inline constexpr std::array<uint8_t, 2> kTdefJet3Tag = {'V', 'C'};
+
 // The catalog table (MSysObjects) always has its tdef on this page.
 inline constexpr uint32_t kCatalogTdefPage = 2;
 // The global usage map lives on this page.
@@ -183,8 +190,8 @@ struct Format {
   uint32_t index_tail_offset;
   uint32_t index_prefix_length_offset;
   uint32_t index_prefix_length_size;  // 1 (Jet 3) or 2 (Jet 4)
-  uint32_t index_node_flag_offset;     // u8: 1 intermediate, 0 leaf
-  uint32_t index_unknown_offset;       // u32 of unknown use; 0 = absent
+  uint32_t index_node_flag_offset;    // u8: 1 intermediate, 0 leaf
+  uint32_t index_unknown_offset;      // u32 of unknown use; 0 = absent
   uint32_t index_entry_mask_offset;
   uint32_t index_entry_mask_size;
   uint32_t index_entries_offset;  // mask offset + mask size
@@ -193,6 +200,12 @@ struct Format {
   uint32_t max_columns;
   uint32_t max_indexes;
   uint32_t max_name_length;
+
+  // Constants real files carry that writers reproduce (0 = absent).
+  uint32_t tdef_free_space_offset;  // u16 page free space - 8 (Jet 4);
+                                    // Jet 3 stores kTdefJet3Tag there
+  uint32_t tdef_magic_offset;       // u32 kTdefMagic in the tdef header
+  uint32_t column_magic_offset;     // u32 kTdefMagic in each column entry
 };
 
 const Format& FormatFor(JetVersion version);
