@@ -293,7 +293,9 @@ Result<TableDef> ParseTableDef(const Format& f, uint32_t first_page,
       const uint8_t* s = p + f.real_index_skip_before + 3 * k;
       uint16_t num = LoadU16Le(s);
       if (num == kIndexNoColumn) continue;
-      ri.columns.push_back(IndexColumn{num, s[2] != 0x02});
+      // Order byte: bit 0x01 set = ascending, 0x00 = descending (checked
+      // against the key flags of every corpus index).
+      ri.columns.push_back(IndexColumn{num, (s[2] & 0x01) != 0});
     }
     ri.usage_map =
         RowPointer::FromU32(LoadU32Le(p + f.real_index_usage_map_offset));
