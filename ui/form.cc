@@ -25,8 +25,9 @@ void TForm::showEvent(QShowEvent* event) {
     centred_ = true;
     if (QScreen* s = screen()) {
       const QRect area = s->availableGeometry();
-      move(area.x() + (area.width() - width()) / 2,
-           area.y() + (area.height() - height()) / 2);
+      const QSize outer = frameGeometry().size();
+      move(area.x() + (area.width() - outer.width()) / 2,
+           area.y() + (area.height() - outer.height()) / 2);
     }
   }
   QWidget::showEvent(event);

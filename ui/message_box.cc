@@ -16,9 +16,11 @@ class CentredMessageBox : public QMessageBox {
   void showEvent(QShowEvent* event) override {
     QMessageBox::showEvent(event);
     if (QScreen* s = screen()) {
+      // move() places the outer frame; centre that.
       const QRect area = s->availableGeometry();
-      move(area.x() + (area.width() - width()) / 2,
-           area.y() + (area.height() - height()) / 2);
+      const QSize outer = frameGeometry().size();
+      move(area.x() + (area.width() - outer.width()) / 2,
+           area.y() + (area.height() - outer.height()) / 2);
     }
   }
 };
