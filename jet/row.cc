@@ -133,6 +133,9 @@ Result<Value> DecodeSlice(PageFile& file, const ColumnSlice& slice,
                  : CodePageToUtf8(slice.data, code_page);
       return v;
     case ColumnType::kBinary:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11:
+      // 0x0D and 0x11 hold opaque bytes (0x11 in MSysAccessObjects).
       v.kind = Value::Kind::kBinary;
       v.s.assign(slice.data.begin(), slice.data.end());
       return v;

@@ -74,7 +74,9 @@ Result<std::vector<uint32_t>> DecodeUsageMap(PageFile& file, Bytes record,
     size_t n = (record.size() - 1) / 4;
     for (size_t k = 0; k < n; ++k) {
       uint32_t map_page = LoadU32Le(record.data() + 1 + 4 * k);
-      if (map_page == 0) continue;
+      // Zero and negative (as signed) pointers name no map page; real
+      // files leave such filler in unused slots.
+      if (map_page == 0 || (map_page & 0x80000000u) != 0) continue;
       if (map_page >= limit) {
         return Status::Corruption("usage map page " + std::to_string(map_page) +
                                       " is past the end of the file",
@@ -120,14 +122,14 @@ Result<GlobalUsage> ReadGlobalUsage(PageFile& file) {
     g.mapped_pages =
         static_cast<uint32_t>(std::min<uint64_t>(end, file.page_count()));
   } else {
-    uint64_t end = 0;
-    for (size_t k = 0; k < (rec.size() - 1) / 4; ++k) {
+    // A reference map covers its whole slot range; an empty slot means
+    // no page of that range is free.
+    const size_t slots = (rec.size() - 1) / 4;
+    for (size_t k = 0; k < slots; ++k) {
       uint32_t mp = LoadU32Le(rec.data() + 1 + 4 * k);
-      if (mp != 0) {
-        g.map_pages.push_back(mp);
-        end = uint64_t{k + 1} * PagesPerMapPage(f);
-      }
+      if (mp != 0 && (mp & 0x80000000u) == 0) g.map_pages.push_back(mp);
     }
+    uint64_t end = uint64_t{slots} * PagesPerMapPage(f);
     g.mapped_pages =
         static_cast<uint32_t>(std::min<uint64_t>(end, file.page_count()));
   }

@@ -6,7 +6,8 @@
 //   type 1 (reference): u8 1 | u32 map page... (0 = none)
 //                       map page k (type 0x05: u8 5, u8 1, u16 0, bitmap
 //                       from byte 4) covers pages k*B .. k*B+B-1 with
-//                       B = (page size - 4) * 8
+//                       B = (page size - 4) * 8; zero or negative (as
+//                       signed) slots name no map page
 // The global usage map is row 0 of page 1; there a set bit means the page
 // is free, and pages past the end of its bitmap count as free too.
 #ifndef HVQ_JET_USAGE_MAP_H_
