@@ -1,20 +1,33 @@
 // Compaction: writes a fresh copy of a Jet 3 / Jet 4 database.
 //
 // The copy has the source's version, page size, code page, sort order,
-// password and encryption key. Page 0 is carried over byte for byte except
-// for the fields the engine owns. Every object of the catalog is carried
-// (user and system tables, queries, relationships, properties, access
-// entries); tables keep only their live rows, packed into fresh pages, and
-// every index is rebuilt from those rows. The copy has no free pages.
+// password and encryption key; page 0 is carried over byte for byte. Every
+// object of the catalog is carried (user and system tables, queries,
+// relationships, properties, access entries). Pages keep their numbers, so
+// every reference in the file stays valid: each data page is repacked (the
+// bytes of deleted rows are dropped and live rows lie back to back; row
+// numbers are kept, deleted slots stay as empty slots), free pages are
+// written empty and free pages at the end are left out, so the copy is
+// never larger than the source. Stale row counts are corrected and
+// AutoNumber seeds set to the largest live value. Before anything is
+// written the whole source is read (definitions, usage maps, index trees,
+// rows, long values); damage found there refuses the compaction.
+//
+// Not done (yet): moving pages to close free gaps in the middle, dropping
+// deleted row slots, rebuilding indexes, changing the sort order (a
+// requested order other than the source's is ignored: the copy keeps the
+// source's, which its indexes are built for).
 //
 // Contract: CompactDatabase reads the source through its own read-only
 // descriptor (it never writes the source) and writes the copy through
-// `output_fd`, an empty file opened for writing that the caller owns and
-// commits. On any error the content written so far is meaningless and the
-// caller discards it.
+// `output_fd`, an empty file opened for reading and writing that the caller
+// owns and commits. On any error the content written so far is meaningless
+// and the caller discards it. Memory is bounded by the page cache plus one
+// bit per page and one long value at a time.
 #ifndef HVQ_JET_COMPACT_H_
 #define HVQ_JET_COMPACT_H_
 
+#include <cstdint>
 #include <string>
 
 #include "platform/status.h"
@@ -27,18 +40,31 @@ struct CompactOptions {
   // accepts any.
   std::string password;
   // The collating order asked for, by name ("General"); empty keeps the
-  // source's. Only the source's own order can be kept at present.
+  // source's. At present the source's order is always kept (see above).
   std::string sort_order;
   // Ask for an encrypted copy. An encrypted source always gives an
   // encrypted copy with the same key.
   bool encrypt = false;
 };
 
+// What one compaction did.
+struct CompactStats {
+  uint32_t source_pages = 0;
+  uint32_t output_pages = 0;
+  uint32_t tables = 0;                // table definitions read
+  uint32_t pages_emptied = 0;         // free pages written empty
+  uint32_t deleted_rows_dropped = 0;  // deleted slots whose bytes were dropped
+  uint64_t bytes_reclaimed = 0;       // free space gained on data pages
+  uint32_t row_counts_corrected = 0;
+  uint32_t autonumber_seeds_reset = 0;
+};
+
 // Writes the compacted copy of options.source_path to `output_fd`.
 // Errors: NotFound (no source), NotSupported (not a Jet 3/4 file, or a
 // request the engine cannot carry out), PermissionDenied (wrong password),
 // Corruption (damage beyond repair), IoError (read or write failure).
-Status CompactDatabase(const CompactOptions& options, int output_fd);
+Status CompactDatabase(const CompactOptions& options, int output_fd,
+                       CompactStats* stats = nullptr);
 
 }  // namespace hvq::jet
 

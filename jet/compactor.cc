@@ -1,12 +1,248 @@
 // Compaction of a Jet database into a fresh file; see compact.h.
+//
+// The copy keeps every page number, so every reference in the file (catalog
+// Ids, index entries, overflow and long-value pointers, usage maps) stays
+// valid without rewriting. Two passes:
+//  1. Survey: open the source, check the password, read every table of the
+//     catalog: its definition pages, usage-map records, every index tree,
+//     every live row (overflow rows followed) and every long value. Any read
+//     error ends the compaction. The survey marks the pages the structure
+//     uses and counts live rows and the largest AutoNumber values.
+//  2. Write: page 0 as stored; each data page repacked (deleted rows'
+//     bytes dropped, live rows back to back, row numbers kept); pages that
+//     the global usage map calls free and the survey did not see used are
+//     written empty; pages after the last used page are left out. Table
+//     definitions get live row counts and AutoNumber seeds. Encrypted
+//     sources are re-encrypted with their own key.
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
+
 #include "jet/compact.h"
+#include "jet/compactor_pages.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/index_walk.h"
+#include "jet/long_value.h"
+#include "jet/page_writer.h"
+#include "jet/row.h"
+#include "jet/table_scan.h"
+#include "jet/usage_map.h"
 
 namespace hvq::jet {
+namespace {
 
-Status CompactDatabase(const CompactOptions& options, int output_fd) {
-  (void)output_fd;
-  return Status::NotSupported(
-      "compaction not available: " + options.source_path + " was not changed");
+struct TablePatch {
+  uint32_t live_rows = 0;
+  uint32_t stored_rows = 0;
+  bool has_autonumber = false;
+  uint32_t max_autonumber = 0;  // largest live value, 0 when none
+  uint32_t stored_autonumber = 0;
+};
+
+struct Survey {
+  std::vector<bool> used;                 // by page number
+  std::map<uint32_t, TablePatch> tables;  // by tdef page
+  uint32_t tables_read = 0;
+
+  void Use(uint32_t page) {
+    if (page < used.size()) used[page] = true;
+  }
+};
+
+// Marks the page holding a usage-map record and, for reference maps, the
+// map pages it names.
+Status UseUsageMap(PageFile& file, RowPointer ptr, Survey* survey) {
+  if (ptr.page == 0) return Status::Ok();
+  survey->Use(ptr.page);
+  HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> rec, ReadUsageMapRecord(file, ptr));
+  // Decoding also checks the map pages for damage.
+  HVQ_RETURN_IF_ERROR(DecodeUsageMap(file, rec, ptr).status());
+  if (!rec.empty() && rec[0] == kUsageMapReference) {
+    for (size_t off = 1; off + 4 <= rec.size(); off += 4) {
+      survey->Use(LoadU32Le(rec.data() + off));
+    }
+  }
+  return Status::Ok();
+}
+
+Status SurveyTable(Database& db, uint32_t tdef_page, Survey* survey) {
+  PageFile& file = db.pages();
+  HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef_page));
+  for (uint32_t p : def.pages) survey->Use(p);
+  HVQ_RETURN_IF_ERROR(UseUsageMap(file, def.owned_pages, survey));
+  HVQ_RETURN_IF_ERROR(UseUsageMap(file, def.free_pages, survey));
+  for (const VarColumnUsage& u : def.var_column_usage) {
+    HVQ_RETURN_IF_ERROR(UseUsageMap(file, u.used_pages, survey));
+    HVQ_RETURN_IF_ERROR(UseUsageMap(file, u.free_pages, survey));
+  }
+  HVQ_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, OwnedPages(file, def));
+  for (uint32_t p : owned) survey->Use(p);
+
+  const IndexPageSource source = PageSourceFor(file);
+  for (const RealIndexDef& index : def.real_indexes) {
+    HVQ_RETURN_IF_ERROR(UseUsageMap(file, index.usage_map, survey));
+    if (index.first_page == 0) continue;
+    IndexWalkStats stats;
+    HVQ_RETURN_IF_ERROR(WalkIndex(
+        source, index.first_page,
+        [](const IndexWalkEntry&) { return Status::Ok(); }, nullptr, &stats));
+    for (uint32_t p : stats.pages) survey->Use(p);
+  }
+
+  TablePatch patch;
+  patch.stored_rows = def.row_count;
+  patch.stored_autonumber = def.next_autonumber;
+  const ColumnDef* autonumber = nullptr;
+  for (const ColumnDef& c : def.columns) {
+    if (c.is_autonumber() && c.type == ColumnType::kLong) autonumber = &c;
+  }
+  patch.has_autonumber = autonumber != nullptr;
+  Status row_error;
+  HVQ_RETURN_IF_ERROR(
+      ScanTable(file, def, [&](const RowLocation& loc, Bytes row) {
+        survey->Use(loc.page);
+        survey->Use(loc.data_page);
+        ++patch.live_rows;
+        auto slices = CrackRow(file.format(), def, row, loc.data_page, 0);
+        if (!slices.ok()) {
+          row_error = slices.status();
+          return false;
+        }
+        for (const ColumnSlice& s : *slices) {
+          if (!s.present) continue;
+          if (s.column->is_long_value()) {
+            auto rows = LongValueRows(file, s.data);
+            if (!rows.ok()) {
+              row_error =
+                  rows.status().WithContext("column '" + s.column->name + "'");
+              return false;
+            }
+            for (const RowPointer& r : *rows) survey->Use(r.page);
+          } else if (s.column == autonumber && s.data.size() == 4) {
+            const int32_t v = static_cast<int32_t>(LoadU32Le(s.data.data()));
+            if (v > 0) {
+              patch.max_autonumber =
+                  std::max(patch.max_autonumber, static_cast<uint32_t>(v));
+            }
+          }
+        }
+        return true;
+      }));
+  HVQ_RETURN_IF_ERROR(row_error);
+  survey->tables[def.first_page] = patch;
+  ++survey->tables_read;
+  return Status::Ok();
+}
+
+Result<Survey> SurveyDatabase(Database& db) {
+  Survey survey;
+  survey.used.assign(db.pages().page_count(), false);
+  survey.Use(0);
+  survey.Use(kGlobalUsageMapPage);
+  std::vector<uint32_t> tdefs = {kCatalogTdefPage};
+  for (const CatalogEntry& e : db.catalog()) {
+    if (e.is_table()) tdefs.push_back(e.tdef_page());
+  }
+  std::sort(tdefs.begin(), tdefs.end());
+  tdefs.erase(std::unique(tdefs.begin(), tdefs.end()), tdefs.end());
+  for (uint32_t tdef : tdefs) {
+    Status st = SurveyTable(db, tdef, &survey);
+    if (!st.ok()) {
+      return st.WithContext("table at page " + std::to_string(tdef));
+    }
+  }
+  return survey;
+}
+
+// Applies the survey's row count and AutoNumber corrections to the first
+// page of a table definition.
+void PatchTableDef(const Format& f, const TablePatch& patch,
+                   std::vector<uint8_t>* page, CompactStats* stats) {
+  if (patch.live_rows != patch.stored_rows) {
+    StoreU32Le(page->data() + f.tdef_row_count_offset, patch.live_rows);
+    ++stats->row_counts_corrected;
+  }
+  if (patch.has_autonumber && patch.max_autonumber != patch.stored_autonumber) {
+    StoreU32Le(page->data() + f.tdef_autonumber_offset, patch.max_autonumber);
+    ++stats->autonumber_seeds_reset;
+  }
+}
+
+}  // namespace
+
+Status CompactDatabase(const CompactOptions& options, int output_fd,
+                       CompactStats* stats_out) {
+  CompactStats stats;
+  OpenOptions open;
+  open.password = options.password;
+  auto opened = Database::Open(options.source_path, open);
+  if (!opened.ok()) {
+    const Status& st = opened.status();
+    if (st.code() == StatusCode::kPermissionDenied) {
+      return Status::PermissionDenied("wrong password for " +
+                                      options.source_path);
+    }
+    return st.WithContext(options.source_path);
+  }
+  Database& db = **opened;
+  PageFile& file = db.pages();
+  const Format& f = file.format();
+  if (options.encrypt && !db.header().encrypted()) {
+    return Status::NotSupported(
+        "encrypting an unencrypted database (ENCRYPT) is not supported");
+  }
+
+  HVQ_ASSIGN_OR_RETURN(Survey survey, SurveyDatabase(db));
+  HVQ_ASSIGN_OR_RETURN(GlobalUsage global, ReadGlobalUsage(file));
+  for (uint32_t p : global.map_pages) survey.Use(p);
+  std::vector<bool> empty(file.page_count(), false);
+  for (uint32_t p : global.free_pages) {
+    if (p < empty.size() && !survey.used[p]) empty[p] = true;
+  }
+  uint32_t last = 0;
+  for (uint32_t p = 0; p < file.page_count(); ++p) {
+    if (!empty[p]) last = p;
+  }
+
+  HVQ_ASSIGN_OR_RETURN(
+      std::unique_ptr<PageWriter> writer,
+      PageWriter::ForFd(output_fd, f, db.header().database_key));
+  HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> header_page,
+                       file.ReadRawHeaderPage());
+  HVQ_RETURN_IF_ERROR(writer->WritePage(0, header_page));
+  const std::vector<uint8_t> zero(f.page_size, 0);
+  std::vector<uint8_t> page(f.page_size);
+  for (uint32_t p = 1; p <= last; ++p) {
+    if (empty[p]) {
+      HVQ_RETURN_IF_ERROR(writer->WritePage(p, zero));
+      ++stats.pages_emptied;
+      continue;
+    }
+    HVQ_RETURN_IF_ERROR(file.ReadPage(p, page));
+    if (page[0] == static_cast<uint8_t>(PageType::kData)) {
+      auto repacked = RepackDataPage(f, p, page);
+      if (repacked.ok()) {
+        stats.deleted_rows_dropped += repacked->deleted_rows;
+        stats.bytes_reclaimed += repacked->bytes_reclaimed;
+        page = std::move(repacked->bytes);
+      } else if (survey.used[p]) {
+        return repacked.status();
+      }
+    } else if (page[0] == static_cast<uint8_t>(PageType::kTableDef)) {
+      auto it = survey.tables.find(p);
+      if (it != survey.tables.end())
+        PatchTableDef(f, it->second, &page, &stats);
+    }
+    HVQ_RETURN_IF_ERROR(writer->WritePage(p, page));
+  }
+  HVQ_RETURN_IF_ERROR(writer->Finish());
+  stats.source_pages = file.page_count();
+  stats.output_pages = last + 1;
+  stats.tables = survey.tables_read;
+  if (stats_out != nullptr) *stats_out = stats;
+  return Status::Ok();
 }
 
 }  // namespace hvq::jet

@@ -1,0 +1,284 @@
+// Compaction of every corpus file: the copy opens, holds the same rows in
+// every table (as our reader and as mdbtools see them), is no larger than
+// the source, and a second compaction reproduces it byte for byte.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "jet/compact.h"
+#include "jet/compactor_pages.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/usage_map.h"
+
+namespace hvq::jet {
+namespace {
+
+std::filesystem::path CorpusDir() {
+  const char* env = std::getenv("HVQ_CORPUS_DIR");
+  return (env != nullptr && *env != '\0') ? env : HVQ_DEFAULT_CORPUS_DIR;
+}
+
+struct CorpusFile {
+  std::string path;
+  std::string password;
+};
+
+std::vector<CorpusFile> CorpusFiles() {
+  std::vector<CorpusFile> out;
+  std::ifstream in(CorpusDir() / "MANIFEST.tsv");
+  std::string line;
+  std::getline(in, line);  // column names
+  while (std::getline(in, line)) {
+    CorpusFile f;
+    f.path = (CorpusDir() / line.substr(0, line.find('\t'))).string();
+    const std::string marker = "database password set ('";
+    auto at = line.find(marker);
+    if (at != std::string::npos) {
+      at += marker.size();
+      f.password = line.substr(at, line.find('\'', at) - at);
+    }
+    out.push_back(f);
+  }
+  return out;
+}
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "hvq-compact-XXXXXX")
+            .string();
+    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+Status CompactTo(const std::string& src, const std::string& dst,
+                 const std::string& password, CompactStats* stats) {
+  int fd = ::open(dst.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return Status::FromErrno("create " + dst, errno);
+  CompactOptions options;
+  options.source_path = src;
+  options.password = password;
+  Status st = CompactDatabase(options, fd, stats);
+  ::close(fd);
+  return st;
+}
+
+// Every table's rows, decoded, in scan order.
+Result<std::vector<std::string>> AllRows(const std::string& path,
+                                         const std::string& password) {
+  OpenOptions options;
+  options.password = password;
+  HVQ_ASSIGN_OR_RETURN(auto db, Database::Open(path, options));
+  std::vector<std::string> out;
+  for (const TableInfo& t : db->Tables(/*include_system=*/true)) {
+    HVQ_ASSIGN_OR_RETURN(TableDef def, db->ReadTableDef(t.tdef_page));
+    out.push_back("table " + t.name);
+    Status st = db->ScanRows(
+        def, [&](const RowLocation& loc, const std::vector<Value>& values) {
+          std::string row =
+              std::to_string(loc.page) + ":" + std::to_string(loc.row);
+          for (const Value& v : values) row += "|" + FormatValue(v);
+          out.push_back(row);
+          return true;
+        });
+    // Tables whose values we cannot decode are compared by mdbtools only.
+    if (!st.ok()) out.push_back("undecodable: " + st.ToString());
+  }
+  return out;
+}
+
+// Output of a command (stdout), or nullopt when it fails.
+std::optional<std::string> RunCommand(const std::string& command) {
+  FILE* p = ::popen(command.c_str(), "r");
+  if (p == nullptr) return std::nullopt;
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int rc = ::pclose(p);
+  if (rc != 0) return std::nullopt;
+  return out;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+bool HaveMdbTools() { return RunCommand("command -v mdb-export").has_value(); }
+
+TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
+  if (!std::filesystem::exists(CorpusDir() / "MANIFEST.tsv")) {
+    GTEST_SKIP() << "corpus not found at " << CorpusDir()
+                 << " (set HVQ_CORPUS_DIR)";
+  }
+  const bool mdbtools = HaveMdbTools();
+  uint64_t source_bytes = 0, output_bytes = 0;
+  int files = 0, mdb_compared = 0;
+  for (const CorpusFile& cf : CorpusFiles()) {
+    SCOPED_TRACE(cf.path);
+    TempFolder tmp;
+    const std::string out1 = tmp.path() + "/one.mdb";
+    const std::string out2 = tmp.path() + "/two.mdb";
+    CompactStats stats;
+    Status st = CompactTo(cf.path, out1, cf.password, &stats);
+    ASSERT_TRUE(st.ok()) << st.ToString();
+    const auto src_size = std::filesystem::file_size(cf.path);
+    const auto out_size = std::filesystem::file_size(out1);
+    EXPECT_LE(out_size, src_size);
+    EXPECT_EQ(out_size %
+                  (stats.output_pages == 0 ? 1 : out_size / stats.output_pages),
+              0u);
+    source_bytes += src_size;
+    output_bytes += out_size;
+
+    auto before = AllRows(cf.path, cf.password);
+    auto after = AllRows(out1, cf.password);
+    ASSERT_TRUE(before.ok()) << before.status().ToString();
+    ASSERT_TRUE(after.ok()) << after.status().ToString();
+    EXPECT_EQ(*before, *after);
+
+    // No deleted row keeps bytes; no page the global map calls free holds
+    // anything.
+    OpenOptions open;
+    open.password = cf.password;
+    auto db = Database::Open(out1, open);
+    ASSERT_TRUE(db.ok());
+    PageFile& pf = (*db)->pages();
+    const Format& f = pf.format();
+    auto global = ReadGlobalUsage(pf);
+    ASSERT_TRUE(global.ok()) << global.status().ToString();
+    std::vector<uint8_t> page(f.page_size);
+    uint32_t emptied_seen = 0;
+    for (uint32_t p = 1; p < pf.page_count(); ++p) {
+      ASSERT_TRUE(pf.ReadPage(p, page).ok());
+      if (std::all_of(page.begin(), page.end(),
+                      [](uint8_t b) { return b == 0; })) {
+        ++emptied_seen;
+        continue;
+      }
+      if (page[0] != 0x01) continue;
+      auto dp = ParseDataPage(f, p, page);
+      if (!dp.ok()) continue;
+      for (const RowSlot& s : dp->rows) {
+        if (s.deleted()) {
+          EXPECT_EQ(s.start, s.end) << "page " << p;
+        }
+      }
+    }
+    EXPECT_GE(emptied_seen, stats.pages_emptied);
+
+    // A second compaction has nothing left to do.
+    CompactStats again;
+    st = CompactTo(out1, out2, cf.password, &again);
+    ASSERT_TRUE(st.ok()) << st.ToString();
+    EXPECT_EQ(Slurp(out1), Slurp(out2));
+    EXPECT_EQ(again.row_counts_corrected, 0u);
+    EXPECT_EQ(again.autonumber_seeds_reset, 0u);
+    EXPECT_EQ(again.bytes_reclaimed, 0u);
+
+    // mdbtools sees the same user tables and rows.
+    if (mdbtools && cf.password.empty()) {
+      auto tables = RunCommand("mdb-tables -1 " + Quote(cf.path));
+      if (tables.has_value()) {
+        std::istringstream names(*tables);
+        std::string name;
+        while (std::getline(names, name)) {
+          if (name.empty()) continue;
+          auto a =
+              RunCommand("mdb-export " + Quote(cf.path) + " " + Quote(name));
+          if (!a.has_value()) continue;
+          auto b = RunCommand("mdb-export " + Quote(out1) + " " + Quote(name));
+          ASSERT_TRUE(b.has_value()) << "mdb-export failed on " << name;
+          EXPECT_EQ(*a, *b) << "table " << name;
+          ++mdb_compared;
+        }
+      }
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 100);
+  if (mdbtools) {
+    EXPECT_GT(mdb_compared, 100);
+  }
+  std::printf(
+      "compacted %d files: %llu -> %llu bytes; %d tables compared "
+      "with mdb-export\n",
+      files, static_cast<unsigned long long>(source_bytes),
+      static_cast<unsigned long long>(output_bytes), mdb_compared);
+}
+
+TEST(CompactDatabase, RefusesWhatItCannotCopy) {
+  if (!std::filesystem::exists(CorpusDir() / "MANIFEST.tsv")) {
+    GTEST_SKIP() << "corpus not found at " << CorpusDir();
+  }
+  TempFolder tmp;
+  const std::string junk = tmp.path() + "/junk.mdb";
+  std::ofstream(junk) << std::string(8192, 'j');
+  const std::string out = tmp.path() + "/out.mdb";
+  struct Case {
+    const char* name;
+    std::string source;
+    std::string password;
+    bool encrypt;
+    StatusCode code;
+  };
+  const std::string protected_file =
+      (CorpusDir() / "ucanaccess/password.mdb").string();
+  const std::string plain =
+      (CorpusDir() / "mdb-reader/V2003_no-password.mdb").string();
+  const Case cases[] = {
+      {"missing", tmp.path() + "/none.mdb", "", false, StatusCode::kNotFound},
+      {"not a database", junk, "", false, StatusCode::kCorruption},
+      {"wrong password", protected_file, "nope", false,
+       StatusCode::kPermissionDenied},
+      {"encrypt a plain file", plain, "", true, StatusCode::kNotSupported},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int fd = ::open(out.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    CompactOptions options;
+    options.source_path = c.source;
+    options.password = c.password;
+    options.encrypt = c.encrypt;
+    Status st = CompactDatabase(options, fd);
+    ::close(fd);
+    EXPECT_EQ(st.code(), c.code) << st.ToString();
+    EXPECT_FALSE(st.message().empty());
+  }
+}
+
+}  // namespace
+}  // namespace hvq::jet
