@@ -1,6 +1,8 @@
 // Message boxes (see message_box.h).
 #include "ui/message_box.h"
 
+#include <QAbstractButton>
+#include <QIcon>
 #include <QScreen>
 #include <QShowEvent>
 
@@ -31,6 +33,8 @@ void ShowMessageBox(const QString& text, QMessageBox::Icon icon) {
   CentredMessageBox box(icon, QString::fromUtf8(kApplicationTitle), text,
                         QMessageBox::Ok);
   box.setTextFormat(Qt::PlainText);
+  // A plain button, as the system's own message boxes have.
+  if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
 }
