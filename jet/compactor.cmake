@@ -2,14 +2,6 @@
 file(GLOB HVQ_JET_COMPACT_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_CURRENT_SOURCE_DIR}/compactor*.cc)
 list(FILTER HVQ_JET_COMPACT_SOURCES EXCLUDE REGEX "_test\\.cc$")
-# Writers the compactor uses, built here until the engine library has them.
-get_target_property(HVQ_JET_SOURCES hvq_jet SOURCES)
-foreach(writer page_writer.cc)
-  list(FIND HVQ_JET_SOURCES ${writer} HVQ_FOUND)
-  if(HVQ_FOUND EQUAL -1 AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${writer})
-    list(APPEND HVQ_JET_COMPACT_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${writer})
-  endif()
-endforeach()
 add_library(hvq_jet_compact STATIC ${HVQ_JET_COMPACT_SOURCES})
 target_link_libraries(hvq_jet_compact PUBLIC hvq_jet)
 
