@@ -282,3 +282,93 @@ TEST(CompactDatabase, RefusesWhatItCannotCopy) {
 
 }  // namespace
 }  // namespace hvq::jet
+
+namespace hvq::jet {
+namespace {
+
+// Where in a real file a structure sits, found through the reader.
+struct Landmarks {
+  uint32_t page_size = 0;
+  uint32_t user_data_page = 0;  // a data page of a user table with rows
+  uint32_t index_root = 0;      // root page of some index
+  uint32_t user_tdef = 0;
+};
+
+Landmarks FindLandmarks(const std::string& path) {
+  Landmarks l;
+  auto db = Database::Open(path, {});
+  if (!db.ok()) return l;
+  l.page_size = (*db)->format().page_size;
+  for (const TableInfo& t : (*db)->Tables(false)) {
+    auto def = (*db)->ReadTableDef(t.tdef_page);
+    if (!def.ok()) continue;
+    (*db)->ScanRawRows(*def, [&](const RowLocation& loc, Bytes) {
+      l.user_data_page = loc.page;
+      return false;
+    });
+    if (l.user_data_page == 0) continue;
+    l.user_tdef = t.tdef_page;
+    for (const RealIndexDef& r : def->real_indexes) {
+      if (r.first_page != 0) l.index_root = r.first_page;
+    }
+    if (l.index_root != 0) break;
+  }
+  return l;
+}
+
+// Damaged copies of a real file: each is refused with a clean error (never
+// a crash, never a silent success that drops data).
+TEST(CompactDatabase, RefusesDamagedSources) {
+  if (!std::filesystem::exists(CorpusDir() / "MANIFEST.tsv")) {
+    GTEST_SKIP() << "corpus not found at " << CorpusDir();
+  }
+  const std::string source =
+      (CorpusDir() / "mdb-reader/V2003_no-password.mdb").string();
+  const Landmarks l = FindLandmarks(source);
+  ASSERT_NE(l.user_data_page, 0u);
+  ASSERT_NE(l.index_root, 0u);
+  const std::string original = Slurp(source);
+  struct Case {
+    const char* name;
+    size_t offset;  // absolute file offset to overwrite
+    std::string bytes;
+    size_t truncate_to = 0;  // non-zero: cut the file here instead
+  };
+  const Format& f = FormatFor(JetVersion::kJet4);
+  const size_t data = size_t{l.user_data_page} * l.page_size;
+  const size_t index = size_t{l.index_root} * l.page_size;
+  const size_t tdef = size_t{l.user_tdef} * l.page_size;
+  const Case cases[] = {
+      {"truncated inside the tables", 0, "", data + 100},
+      {"header version byte", kHeaderVersionOffset, "\x07"},
+      {"catalog definition page type", size_t{kCatalogTdefPage} * l.page_size,
+       "\x01"},
+      {"row count of a data page", data + f.data_row_count_offset, "\xFF\x00"},
+      {"row offset past the page", data + f.data_row_table_offset, "\xFF\x1F"},
+      {"index root page type", index, "\x01"},
+      {"index page pointer past the file", index + f.index_next_offset,
+       "\xFF\xFF\xFF\x00"},
+      {"table definition chain past the file", tdef + f.tdef_next_page_offset,
+       "\xFF\xFF\xFF\x00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder tmp;
+    const std::string damaged = tmp.path() + "/damaged.mdb";
+    std::string bytes = original;
+    if (c.truncate_to != 0) {
+      bytes.resize(c.truncate_to);
+    } else {
+      bytes.replace(c.offset, c.bytes.size(), c.bytes);
+    }
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    Status st = CompactTo(damaged, tmp.path() + "/out.mdb", "", nullptr);
+    EXPECT_FALSE(st.ok());
+    EXPECT_TRUE(st.code() == StatusCode::kCorruption ||
+                st.code() == StatusCode::kNotSupported)
+        << st.ToString();
+  }
+}
+
+}  // namespace
+}  // namespace hvq::jet

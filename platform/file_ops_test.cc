@@ -1,9 +1,11 @@
 #include "platform/file_ops.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <vector>
 
@@ -108,6 +110,29 @@ TEST(CreateFileAtomically, NeverReplacesInMustNotExistMode) {
                             [](int fd) { return WriteAll(fd, "new"); });
   ASSERT_TRUE(st.ok()) << st.ToString();
   EXPECT_EQ(ReadFile(path), "new");
+}
+
+// A process killed while the content is being written leaves no file under
+// the final name (at most its temporary file).
+TEST(CreateFileAtomically, KilledWriterLeavesNoFile) {
+  TempDir dir;
+  const std::string path = dir.path() + "data_repair.mdb";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    (void)CreateFileAtomically(path, CreateMode::kMustNotExist, [](int fd) {
+      (void)WriteAll(fd, std::string(100000, 'x'));
+      ::raise(SIGKILL);
+      return Status::Ok();
+    });
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_FALSE(testing::Exists(path));
+  for (const std::string& name : Names(dir.path())) {
+    EXPECT_EQ(name.rfind(".data_repair.mdb.tmp-", 0), 0u) << name;
+  }
 }
 
 TEST(CreateFileAtomically, ReportsUnwritableFolder) {
