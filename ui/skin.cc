@@ -131,6 +131,7 @@ TsuiForm::TsuiForm(QWidget* parent)
                            Qt::WindowCloseButtonHint);
     parent->installEventFilter(this);
     setGeometry(parent->rect());
+    setMouseTracking(true);
   }
   PlaceTitleBar();
 }
@@ -240,6 +241,79 @@ bool TsuiForm::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+Qt::Edges TsuiForm::EdgesAt(const QPoint& pos) const {
+  Qt::Edges edges;
+  const QWidget* win = window();
+  if (win == this || parentWidget() != win ||
+      win->minimumSize() == win->maximumSize()) {
+    return edges;
+  }
+  if (pos.x() < kResizeGrip) edges |= Qt::LeftEdge;
+  if (pos.x() >= width() - kResizeGrip) edges |= Qt::RightEdge;
+  if (pos.y() < border_width_) edges |= Qt::TopEdge;
+  if (pos.y() >= height() - kResizeGrip) edges |= Qt::BottomEdge;
+  return edges;
+}
+
+void TsuiForm::mousePressEvent(QMouseEvent* event) {
+  const Qt::Edges edges = EdgesAt(event->position().toPoint());
+  if (event->button() != Qt::LeftButton || edges == Qt::Edges()) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  QWidget* win = window();
+  if (win->windowHandle() != nullptr &&
+      win->windowHandle()->startSystemResize(edges)) {
+    return;
+  }
+  resizing_ = edges;
+  press_global_ = event->globalPosition().toPoint();
+  press_geometry_ = win->geometry();
+}
+
+void TsuiForm::mouseMoveEvent(QMouseEvent* event) {
+  if (resizing_ == Qt::Edges()) {
+    const Qt::Edges edges = EdgesAt(event->position().toPoint());
+    const bool horizontal = edges & (Qt::LeftEdge | Qt::RightEdge);
+    const bool vertical = edges & (Qt::TopEdge | Qt::BottomEdge);
+    if (horizontal && vertical) {
+      const bool main_diagonal =
+          (edges & Qt::LeftEdge && edges & Qt::TopEdge) ||
+          (edges & Qt::RightEdge && edges & Qt::BottomEdge);
+      setCursor(main_diagonal ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor);
+    } else if (horizontal) {
+      setCursor(Qt::SizeHorCursor);
+    } else if (vertical) {
+      setCursor(Qt::SizeVerCursor);
+    } else {
+      unsetCursor();
+    }
+    return;
+  }
+  QWidget* win = window();
+  const QSize min = win->minimumSize();
+  const QPoint d = event->globalPosition().toPoint() - press_global_;
+  QRect g = press_geometry_;
+  if (resizing_ & Qt::LeftEdge) {
+    g.setLeft(std::min(g.left() + d.x(), g.right() - min.width() + 1));
+  }
+  if (resizing_ & Qt::RightEdge) {
+    g.setRight(std::max(g.right() + d.x(), g.left() + min.width() - 1));
+  }
+  if (resizing_ & Qt::TopEdge) {
+    g.setTop(std::min(g.top() + d.y(), g.bottom() - min.height() + 1));
+  }
+  if (resizing_ & Qt::BottomEdge) {
+    g.setBottom(std::max(g.bottom() + d.y(), g.top() + min.height() - 1));
+  }
+  win->setGeometry(g);
+}
+
+void TsuiForm::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) resizing_ = Qt::Edges();
+  QWidget::mouseReleaseEvent(event);
 }
 
 // -------------------------------------------------------- TsuiTitleBar ---

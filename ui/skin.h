@@ -110,9 +110,17 @@ class TsuiForm : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The edges of the frame resize the window (within kResizeGrip pixels of
+  // the sides and the bottom, on the border line at the top).
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  static constexpr int kResizeGrip = 4;
+
   void PlaceTitleBar();
+  Qt::Edges EdgesAt(const QPoint& pos) const;
 
   QString ui_style_;
   bool auto_update_sub_ = false;
@@ -122,6 +130,11 @@ class TsuiForm : public QWidget {
   QColor color_ = QColor(251, 251, 251);
   int title_font_height_ = 0;
   TsuiTitleBar* title_bar_;
+  // While resizing without the window manager's help: the edges held, the
+  // pointer and window geometry at the press.
+  Qt::Edges resizing_;
+  QPoint press_global_;
+  QRect press_geometry_;
 };
 
 // The title bar: images, icon, caption, buttons; dragging it moves the

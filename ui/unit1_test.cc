@@ -412,19 +412,27 @@ class UnitTest : public QObject {
     Q_UNUSED(pixel);
   }
 
-  void pressedTitleButtonShowsPressedImage() {
+  void titleButtonImagesFollowPointer() {
     auto form = MakeForm();
     QVERIFY(form);
     auto* button =
         form->findChild<TsuiTitleBarButton*>("suiForm1MinimizeButton");
     QVERIFY(button != nullptr);
-    QCOMPARE(button->CurrentImage().toImage(), button->normalImage().toImage());
+    const QImage normal = button->normalImage().toImage();
+    const QImage hover = button->hoverImage().toImage();
+    const QImage pressed = button->pressedImage().toImage();
+    QVERIFY(normal != hover && normal != pressed && hover != pressed);
+    QCOMPARE(button->CurrentImage().toImage(), normal);
+    QTest::mouseMove(form.get(), button->mapTo(form.get(), QPoint(9, 9)));
+    QTRY_VERIFY(button->underMouse());
+    QCOMPARE(button->CurrentImage().toImage(), hover);
+    QCOMPARE(button->grab().toImage().pixelColor(9, 2), hover.pixelColor(9, 2));
     button->setDown(true);
-    QCOMPARE(button->CurrentImage().toImage(),
-             button->pressedImage().toImage());
-    QVERIFY(button->pressedImage().toImage() !=
-            button->normalImage().toImage());
+    QCOMPARE(button->CurrentImage().toImage(), pressed);
     button->setDown(false);
+    QTest::mouseMove(form.get(), QPoint(100, 100));
+    QTRY_VERIFY(!button->underMouse());
+    QCOMPARE(button->CurrentImage().toImage(), normal);
   }
 
   void clickRunsRepair_data() {
@@ -602,6 +610,46 @@ class UnitTest : public QObject {
     QTest::mousePress(close, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseMove(close, QPoint(15, 15));
     QCOMPARE(form->pos(), start + QPoint(30, 20));
+  }
+
+  void resizingByTheFrameEdges_data() {
+    QTest::addColumn<QPoint>("grip");  // in the frame
+    QTest::addColumn<QPoint>("drag");
+    QTest::addColumn<QRect>("change");  // of the window's geometry
+    QTest::newRow("bottom right")
+        << QPoint(256, 185) << QPoint(40, 30) << QRect(0, 0, 40, 30);
+    QTest::newRow("left") << QPoint(1, 100) << QPoint(-20, 7)
+                          << QRect(-20, 0, 20, 0);
+    QTest::newRow("top border")
+        << QPoint(100, 0) << QPoint(5, -10) << QRect(0, -10, 0, 10);
+    // Never smaller than 130 x 50; the left edge stops, the right one stays.
+    QTest::newRow("minimum") << QPoint(256, 185) << QPoint(-400, -400)
+                             << QRect(0, 0, 130 - 258, 50 - 187);
+    QTest::newRow("minimum from the left")
+        << QPoint(2, 100) << QPoint(300, 0) << QRect(128, 0, 130 - 258, 0);
+    QTest::newRow("client area")
+        << QPoint(100, 100) << QPoint(30, 30) << QRect(0, 0, 0, 0);
+  }
+  void resizingByTheFrameEdges() {
+    QFETCH(QPoint, grip);
+    QFETCH(QPoint, drag);
+    QFETCH(QRect, change);
+    auto form = MakeForm();
+    QVERIFY(form);
+    const QRect before = form->geometry();
+    QTest::mousePress(form->suiForm1, Qt::LeftButton, {}, grip);
+    // The pointer's global position is taken before the window changes.
+    const QPoint target = form->suiForm1->mapToGlobal(grip + drag);
+    QMouseEvent move(QEvent::MouseMove, form->suiForm1->mapFromGlobal(target),
+                     target, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->suiForm1, &move);
+    QTest::mouseRelease(form->suiForm1, Qt::LeftButton, {},
+                        form->suiForm1->mapFromGlobal(target));
+    const QRect expected(before.x() + change.x(), before.y() + change.y(),
+                         before.width() + change.width(),
+                         before.height() + change.height());
+    QTRY_COMPARE(form->geometry(), expected);
+    QCOMPARE(form->suiForm1->geometry(), QRect(QPoint(0, 0), expected.size()));
   }
 
   // The frame hands its style to its controls only when told to; the form

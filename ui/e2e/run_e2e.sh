@@ -16,12 +16,14 @@
 # after the run no data_repair.mdb is left and data.mdb exists; exit code 0.
 # The outcome (success when the driver compacted the file, else failure) is
 # reported, not required: without a built driver the run ends in the failure
-# box. Exit status 0 when every check passed.
+# box. Exit status 0 when every check passed, 77 when something it needs
+# (a tool, the sample database) is missing.
 #
 # Defaults: the newest build*/ui/HVQ_Repair (or build/*/ui/HVQ_Repair) of
 # this repository; data.mdb from $HVQ_CORPUS_DIR or ../shared/corpus
 # (database-js-adodb/test.mdb); the newest built libhvq_access_setup.so;
-# screenshots in a temporary folder whose name is printed.
+# screenshots in a temporary folder whose name is printed. With --out the
+# temporary folder is removed at the end and only DIR remains.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -32,7 +34,7 @@ while [ $# -gt 0 ]; do
     --mdb) mdb=$2; shift 2 ;;
     --driver) driver=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
-    -h|--help) sed -n '2,26p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
     *) echo "run_e2e.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -41,20 +43,21 @@ newest() { ls -t "$@" 2>/dev/null | head -n 1 || true; }
 [ -n "$binary" ] || binary=$(newest "$repo"/build*/ui/HVQ_Repair "$repo"/build/*/ui/HVQ_Repair)
 [ -n "$binary" ] && [ -x "$binary" ] || {
   echo "run_e2e.sh: no HVQ_Repair binary (build the HVQ_Repair target or pass --binary)" >&2
-  exit 2
+  exit 77
 }
 corpus=${HVQ_CORPUS_DIR:-$repo/../shared/corpus}
 [ -n "$mdb" ] || mdb="$corpus/database-js-adodb/test.mdb"
-[ -f "$mdb" ] || { echo "run_e2e.sh: sample database $mdb not found (pass --mdb)" >&2; exit 2; }
+[ -f "$mdb" ] || { echo "run_e2e.sh: SKIP: sample database $mdb not found (pass --mdb)" >&2; exit 77; }
 [ -n "$driver" ] || driver=$(newest "$repo"/build*/driver/libhvq_access_setup.so "$repo"/build/*/driver/libhvq_access_setup.so)
 for tool in Xvfb xdotool xwininfo import; do
-  command -v "$tool" >/dev/null || { echo "run_e2e.sh: $tool is not installed" >&2; exit 2; }
+  command -v "$tool" >/dev/null || { echo "run_e2e.sh: SKIP: $tool is not installed" >&2; exit 77; }
 done
 
 work=$(mktemp -d /tmp/hvq_e2e.XXXXXX)
 app_dir="$work/HVQ 程式"  # a folder name with a blank and Han characters
 mkdir -p "$app_dir"
-[ -n "$out" ] || out="$work/shots"
+remove_work=1
+[ -n "$out" ] || { out="$work/shots"; remove_work=0; }
 mkdir -p "$out"
 cp "$binary" "$app_dir/HVQ_Repair"
 cp "$mdb" "$app_dir/data.mdb"
@@ -86,6 +89,7 @@ xvfb_pid="" app_pid=""
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ "$remove_work" = 1 ] && rm -rf "$work" || true
 }
 trap cleanup EXIT
 
@@ -124,7 +128,12 @@ app_pid=$!
 
 win=$(wait_window 150 --name '2005/08/13') || {
   echo "run_e2e.sh: the window did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
-sleep 0.5  # first paint
+# First paint: the title bar's top-left pixel inside the border is no longer
+# black.
+for _ in $(seq 50); do
+  import -window "$win" -crop 1x1+1+1 txt:- 2>/dev/null | grep -q '#000000' || break
+  sleep 0.1
+done
 geometry=$(xwininfo -id "$win")
 x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$geometry")
 y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$geometry")
@@ -133,17 +142,28 @@ h=$(sed -n 's/.*Height: *//p' <<<"$geometry")
 echo "window:   0x$(printf %x "$win") \"$(xdotool getwindowname "$win")\" ${w}x${h}+${x}+${y}"
 check "window is 258 x 187" test "${w}x${h}" = "258x187"
 check "window is centred on the 800 x 600 screen" test "${x},${y}" = "271,206"
-import -window "$win" "$out/window.png"
-
 # Pointer over the link: it turns red.
+# Counts the pure red pixels of the link label (55 x 11 at (24, 152)).
+red_pixels() {
+  convert "$1" -crop 55x11+24+152 +repage -fill black +opaque 'rgb(255,0,0)' \
+    -format '%[fx:round(mean.r*w*h)]' info: 2>/dev/null || echo 0
+}
 xdotool mousemove --window "$win" 40 157
-sleep 0.4
-import -window "$win" "$out/window_link_hover.png"
-red=$(convert "$out/window_link_hover.png" -crop 55x11+24+152 +repage -fill black \
-        +opaque 'rgb(255,0,0)' -format '%[fx:mean.r*w*h]' info: 2>/dev/null || echo 0)
-check "link drawn red while the pointer is over it" awk "BEGIN{exit !($red >= 10)}"
+red=0
+for _ in $(seq 30); do
+  sleep 0.1
+  import -window "$win" "$out/window_link_hover.png"
+  red=$(red_pixels "$out/window_link_hover.png")
+  [ "$red" -ge 10 ] && break
+done
+check "link drawn red while the pointer is over it ($red red pixels)" test "$red" -ge 10
 xdotool mousemove --window "$win" 120 100
-sleep 0.2
+for _ in $(seq 30); do
+  sleep 0.1
+  import -window "$win" "$out/window.png"
+  [ "$(red_pixels "$out/window.png")" -eq 0 ] && break
+done
+check "link blue again after the pointer left" test "$(red_pixels "$out/window.png")" -eq 0
 
 # The repair button, at (144, 136) and 89 x 33.
 xdotool mousemove --window "$win" 188 152 click 1
@@ -158,7 +178,7 @@ for _ in $(seq 1200); do  # the driver may take a while on a large file
 done
 check "an outcome box captioned HVQ_Repair appeared" test -n "$box"
 if [ -n "$box" ]; then
-  sleep 0.4
+  sleep 0.3  # its first paint
   import -window "$box" "$out/box.png"
   import -window root "$out/screen.png"
   bgeom=$(xwininfo -id "$box")
