@@ -17,7 +17,10 @@ TForm::TForm(QWidget* owner) : QWidget(owner, Qt::Window) {
 
 void TForm::setFontHeight(int height) {
   font_height_ = height;
-  setFont(DescriptionFont(font(), height));
+  QFont f = DescriptionFont(font(), height);
+  // Small Ming glyphs read best drawn from their bitmaps, black on white.
+  f.setStyleStrategy(QFont::NoAntialias);
+  setFont(f);
 }
 
 void TForm::showEvent(QShowEvent* event) {

@@ -48,7 +48,7 @@ struct ButtonStyle {
 const ButtonStyle kButtonStyles[] = {
     {"BlueGlass",
      {"#4a78bd", "#0b2346", "#fdfeff", "#e6f0fd", "#cbe0fa", "#e2eefd"},
-     {"#2f64b5", "#0b2346", "#ffffff", "#edf5ff", "#b5d6fd", "#d9ebff"},
+     {"#2a6ad0", "#0b2346", "#ffffff", "#eef6ff", "#a4cdfb", "#d0e7ff"},
      {"#24518f", "#0b2346", "#d5e5f9", "#c4d9f4", "#a8c6ef", "#bdd5f4"}},
     {"Protein",
      {"#6d7088", "#1d1f2b", "#ffffff", "#efeff5", "#d9dae7", "#ebecf3"},
@@ -195,6 +195,8 @@ void TsuiForm::setTitleBarDrawAppIcon(bool on) {
 QFont TsuiForm::titleBarFont() const { return title_bar_->caption_font; }
 void TsuiForm::setTitleBarFont(const QFont& font) {
   title_bar_->caption_font = DescriptionFont(font, title_font_height_);
+  // Smooth bold glyphs on the title bar whatever the window's text uses.
+  title_bar_->caption_font.setStyleStrategy(QFont::PreferAntialias);
   title_bar_->update();
 }
 void TsuiForm::setTitleBarFontHeight(int height) {

@@ -64,8 +64,19 @@ cp "$mdb" "$app_dir/data.mdb"
 chmod u+w "$app_dir/data.mdb"
 before_sum=$(sha256sum "$app_dir/data.mdb" | cut -d' ' -f1)
 before_size=$(stat -c %s "$app_dir/data.mdb")
+# Table list and row counts, to compare with the compacted file (mdbtools).
+table_summary() {
+  command -v mdb-tables >/dev/null && command -v mdb-count >/dev/null || return 0
+  local t
+  for t in $(mdb-tables -1 "$1" 2>/dev/null | tr ' ' '\001'); do
+    t=$(tr '\001' ' ' <<<"$t")
+    printf '%s=%s\n' "$t" "$(mdb-count "$1" "$t" 2>/dev/null)"
+  done
+}
+tables_before=$(table_summary "$app_dir/data.mdb")
 
 if [ -n "$driver" ] && [ -f "$driver" ]; then
+  driver=$(realpath "$driver")
   export ODBCSYSINI="$work/odbc"
   mkdir -p "$ODBCSYSINI"
   if [ -x "$repo/scripts/register_driver.sh" ]; then
@@ -204,6 +215,10 @@ check "data.mdb exists after the run" test -f "$app_dir/data.mdb"
 check "no data_repair.mdb is left" test ! -e "$app_dir/data_repair.mdb"
 if [ "$after_sum" != "$before_sum" ]; then
   echo "outcome:  data.mdb replaced by the compacted file ($before_size -> $(stat -c %s "$app_dir/data.mdb") bytes)"
+  if [ -n "$tables_before" ]; then
+    check "compacted data.mdb has the same tables and row counts (mdbtools)" \
+      test "$(table_summary "$app_dir/data.mdb")" = "$tables_before"
+  fi
 else
   echo "outcome:  data.mdb unchanged (the failure box, or a driver that changed nothing)"
 fi
