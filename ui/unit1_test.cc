@@ -409,7 +409,6 @@ class UnitTest : public QObject {
     QCOMPARE(pixel(599, 10), qRgb(0, 0, 0));
     QCOMPARE(form->findChild<QWidget*>("suiForm1CloseButton")->geometry(),
              QRect(598 - 3 - 19, 2, 19, 19));
-    Q_UNUSED(pixel);
   }
 
   void titleButtonImagesFollowPointer() {
