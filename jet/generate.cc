@@ -110,15 +110,20 @@ std::vector<Value> GeneratedRow(const GenerateOptions& o, uint32_t table,
   // Some nulls in optional columns.
   if (r.Below(10) == 0) v[2] = Value::Null();
   if (r.Below(10) == 0) v[4] = Value::Null();
-  uint64_t memo = r.Below(20);
-  if (memo < 4) {
-    // Inline, one LVAL row, a chain of rows.
-    static constexpr size_t kSizes[] = {40, 700, 9000, 0};
-    size_t n = kSizes[memo];
+  // Memo values of every storage kind on the first rows, rarer later:
+  // inline, one LVAL row, a chain of LVAL rows, empty.
+  static constexpr size_t kMemoSizes[] = {40, 700, 5000, 0};
+  uint64_t memo = row < 4 ? row : r.Below(1000);
+  int kind = memo == 0 || (memo >= 4 && memo < 30)    ? 0
+             : memo == 1 || (memo >= 30 && memo < 40) ? 1
+             : memo == 2 || memo == 40                ? 2
+             : memo == 3 || memo == 41                ? 3
+                                                      : -1;
+  if (kind >= 0) {
     v[12] = V(K::kText);
-    v[12].s = n == 0 ? std::string() : Letters(r, n);
+    v[12].s = Letters(r, kMemoSizes[kind]);
   }
-  if (r.Below(50) == 0) {
+  if (row == 4 || r.Below(500) == 0) {
     v[13] = V(K::kBinary);
     v[13].s.resize(1 + r.Below(3000));
     for (auto& c : v[13].s) c = static_cast<char>(r.Below(256));

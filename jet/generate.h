@@ -8,7 +8,8 @@
 // Created, Flag, Uid, Name. Every value derives from the seed, the table
 // number and the row number only (GeneratedRow), so a test can recompute
 // what a file holds. Notes carries memo values of every storage kind
-// (inline, one LVAL row, LVAL chain) on some rows; Blob on fewer.
+// (inline, one LVAL row, LVAL chain, empty) on rows 0..3 and on a few
+// later rows; Blob on row 4 and on a few later rows.
 // A `deleted` fraction of rows is deleted right after insertion, and a
 // scratch table is filled and dropped, leaving free pages in the file.
 #ifndef HVQ_JET_GENERATE_H_

@@ -28,5 +28,6 @@ if(HVQ_JET_WRITER_TESTS)
   target_compile_definitions(jet_writer_test PRIVATE
     HVQ_DEFAULT_CORPUS_DIR="${HVQ_DEFAULT_CORPUS_DIR}"
     HVQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-  gtest_discover_tests(jet_writer_test DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(jet_writer_test DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 300)
 endif()
