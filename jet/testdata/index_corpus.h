@@ -93,6 +93,18 @@ inline std::vector<uint32_t> TableDefPages(PageFile& file) {
   return firsts;
 }
 
+// The database password MANIFEST notes give for a file ("" when none).
+inline std::string CorpusPassword(const ManifestRow& row) {
+  auto it = row.find("notes");
+  if (it == row.end()) return "";
+  const std::string marker = "password set ('";
+  size_t p = it->second.find(marker);
+  if (p == std::string::npos) return "";
+  p += marker.size();
+  size_t end = it->second.find('\'', p);
+  return end == std::string::npos ? "" : it->second.substr(p, end - p);
+}
+
 // Corpus files in MANIFEST order, with their MANIFEST rows.
 struct CorpusFile {
   std::string path;  // relative to CorpusDir()
