@@ -6,7 +6,8 @@
 // relationships, properties, access entries). Pages keep their numbers, so
 // every reference in the file stays valid: each data page is repacked (the
 // bytes of deleted rows are dropped and live rows lie back to back; row
-// numbers are kept, deleted slots stay as empty slots), free pages are
+// numbers are kept, deleted slots stay as empty slots; overflow rows move
+// back into the slot that lists them where its page has room), free pages are
 // written empty and free pages at the end are left out, so the copy is
 // never larger than the source. Stale row counts are corrected and
 // AutoNumber seeds set to the largest live value. Before anything is
@@ -57,6 +58,7 @@ struct CompactStats {
   uint64_t bytes_reclaimed = 0;       // free space gained on data pages
   uint32_t row_counts_corrected = 0;
   uint32_t autonumber_seeds_reset = 0;
+  uint32_t overflow_rows_resolved = 0;  // rows brought back to their slot
 };
 
 // Writes the compacted copy of options.source_path to `output_fd`.

@@ -9,7 +9,9 @@
 //     error ends the compaction. The survey marks the pages the structure
 //     uses and counts live rows and the largest AutoNumber values.
 //  2. Write: page 0 as stored; each data page repacked (deleted rows'
-//     bytes dropped, live rows back to back, row numbers kept); pages that
+//     bytes dropped, live rows back to back, row numbers kept; an overflow
+//     row is brought back into the slot that lists it where that page has
+//     room, and the slot that held it is deleted); pages that
 //     the global usage map calls free and the survey did not see used are
 //     written empty; pages after the last used page are left out. Table
 //     definitions get live row counts and AutoNumber seeds. Encrypted
@@ -41,8 +43,17 @@ struct TablePatch {
   uint32_t stored_autonumber = 0;
 };
 
+// A row stored away from the slot that lists it.
+struct Overflow {
+  uint32_t home_page = 0;
+  uint8_t home_row = 0;
+  uint32_t target_page = 0;
+  uint8_t target_row = 0;
+};
+
 struct Survey {
-  std::vector<bool> used;                 // by page number
+  std::vector<bool> used;  // by page number
+  std::vector<Overflow> overflows;
   std::map<uint32_t, TablePatch> tables;  // by tdef page
   uint32_t tables_read = 0;
 
@@ -105,6 +116,10 @@ Status SurveyTable(Database& db, uint32_t tdef_page, Survey* survey) {
         survey->Use(loc.page);
         survey->Use(loc.data_page);
         ++patch.live_rows;
+        if (loc.page != loc.data_page || loc.row != loc.data_row) {
+          survey->overflows.push_back(
+              {loc.page, loc.row, loc.data_page, loc.data_row});
+        }
         auto slices = CrackRow(file.format(), def, row, loc.data_page, 0);
         if (!slices.ok()) {
           row_error = slices.status();
@@ -156,6 +171,62 @@ Result<Survey> SurveyDatabase(Database& db) {
   return survey;
 }
 
+// Row edits that bring overflow rows home: the pointer slot receives the
+// row, the slot that held it is deleted. Only direct pointers to a target
+// row are resolved, and only where the home page has room once repacked.
+struct OverflowPlan {
+  std::map<uint32_t, std::vector<RowEdit>> edits;  // by page
+  uint32_t resolved = 0;
+};
+
+Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey) {
+  const Format& f = file.format();
+  std::map<uint32_t, std::vector<Overflow>> by_home;
+  for (const Overflow& o : survey.overflows) by_home[o.home_page].push_back(o);
+  OverflowPlan plan;
+  for (const auto& [home, list] : by_home) {
+    HVQ_ASSIGN_OR_RETURN(PageRef home_page, file.GetPage(home));
+    HVQ_ASSIGN_OR_RETURN(uint32_t free,
+                         FreeSpaceAfterRepack(f, home, *home_page));
+    HVQ_ASSIGN_OR_RETURN(DataPage home_dp, ParseDataPage(f, home, *home_page));
+    for (const Overflow& o : list) {
+      HVQ_ASSIGN_OR_RETURN(Bytes pointer,
+                           home_dp.RowBytes(*home_page, o.home_row));
+      if (pointer.size() < 4 || pointer[0] != o.target_row ||
+          LoadU24Le(pointer.data() + 1) != o.target_page) {
+        continue;  // a chain of pointers: left as it is
+      }
+      HVQ_ASSIGN_OR_RETURN(PageRef target_page, file.GetPage(o.target_page));
+      HVQ_ASSIGN_OR_RETURN(DataPage target_dp,
+                           ParseDataPage(f, o.target_page, *target_page));
+      if (o.target_row >= target_dp.rows.size() ||
+          !target_dp.rows[o.target_row].overflow_target() ||
+          target_dp.rows[o.target_row].overflow_pointer()) {
+        continue;
+      }
+      HVQ_ASSIGN_OR_RETURN(Bytes row,
+                           target_dp.RowBytes(*target_page, o.target_row));
+      const uint32_t need =
+          row.size() > pointer.size()
+              ? static_cast<uint32_t>(row.size() - pointer.size())
+              : 0;
+      if (need > free) continue;
+      free -= need;
+      RowEdit replace;
+      replace.row = o.home_row;
+      replace.kind = RowEdit::Kind::kReplace;
+      replace.bytes.assign(row.begin(), row.end());
+      plan.edits[home].push_back(std::move(replace));
+      RowEdit drop;
+      drop.row = o.target_row;
+      drop.kind = RowEdit::Kind::kDelete;
+      plan.edits[o.target_page].push_back(std::move(drop));
+      ++plan.resolved;
+    }
+  }
+  return plan;
+}
+
 // Applies the survey's row count and AutoNumber corrections to the first
 // page of a table definition.
 void PatchTableDef(const Format& f, const TablePatch& patch,
@@ -201,6 +272,9 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   for (uint32_t p : global.free_pages) {
     if (p < empty.size() && !survey.used[p]) empty[p] = true;
   }
+  HVQ_ASSIGN_OR_RETURN(OverflowPlan overflow_plan,
+                       PlanOverflowMoves(file, survey));
+  stats.overflow_rows_resolved = overflow_plan.resolved;
   uint32_t last = 0;
   for (uint32_t p = 0; p < file.page_count(); ++p) {
     if (!empty[p]) last = p;
@@ -222,7 +296,10 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
     }
     HVQ_RETURN_IF_ERROR(file.ReadPage(p, page));
     if (page[0] == static_cast<uint8_t>(PageType::kData)) {
-      auto repacked = RepackDataPage(f, p, page);
+      auto edits = overflow_plan.edits.find(p);
+      auto repacked = edits == overflow_plan.edits.end()
+                          ? RepackDataPage(f, p, page)
+                          : RepackDataPage(f, p, page, edits->second);
       if (repacked.ok()) {
         stats.deleted_rows_dropped += repacked->deleted_rows;
         stats.bytes_reclaimed += repacked->bytes_reclaimed;

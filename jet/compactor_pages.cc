@@ -8,8 +8,27 @@
 
 namespace hvq::jet {
 
+Result<uint32_t> FreeSpaceAfterRepack(const Format& format,
+                                      uint32_t page_number, Bytes page) {
+  if (page.size() != format.page_size) {
+    return Status::InvalidArgument("page buffer of " +
+                                   std::to_string(page.size()) + " bytes");
+  }
+  HVQ_ASSIGN_OR_RETURN(DataPage dp, ParseDataPage(format, page_number, page));
+  size_t used = format.data_row_table_offset + dp.rows.size() * size_t{2};
+  for (const RowSlot& s : dp.rows) {
+    if (!s.deleted()) used += size_t{s.end} - s.start;
+  }
+  if (used > format.page_size) {
+    return Status::Corruption("rows overlap the row-offset table", page_number,
+                              0);
+  }
+  return static_cast<uint32_t>(format.page_size - used);
+}
+
 Result<RepackedPage> RepackDataPage(const Format& format, uint32_t page_number,
-                                    Bytes page) {
+                                    Bytes page,
+                                    const std::vector<RowEdit>& edits) {
   if (page.size() != format.page_size) {
     return Status::InvalidArgument("page buffer of " +
                                    std::to_string(page.size()) + " bytes");
@@ -21,22 +40,44 @@ Result<RepackedPage> RepackDataPage(const Format& format, uint32_t page_number,
   out.bytes.assign(format.page_size, 0);
   std::memcpy(out.bytes.data(), page.data(), table_end);
   size_t pos = format.page_size;
+  std::vector<const RowEdit*> edit_of(dp.rows.size(), nullptr);
+  for (const RowEdit& e : edits) {
+    if (e.row >= dp.rows.size() || edit_of[e.row] != nullptr ||
+        dp.rows[e.row].deleted()) {
+      return Status::InvalidArgument("bad edit of row " +
+                                     std::to_string(e.row) + " on page " +
+                                     std::to_string(page_number));
+    }
+    edit_of[e.row] = &e;
+  }
   for (size_t i = 0; i < dp.rows.size(); ++i) {
     const RowSlot& slot = dp.rows[i];
-    if (!slot.deleted()) {
-      const size_t len = size_t{slot.end} - slot.start;
-      if (pos < table_end + len) {
+    const RowEdit* edit = edit_of[i];
+    uint16_t flags = slot.raw & ~kRowOffsetMask;
+    if (edit != nullptr && edit->kind == RowEdit::Kind::kDelete) {
+      flags = kRowDeletedMask;
+      ++out.deleted_rows;
+    } else if (!slot.deleted()) {
+      Bytes row = page.subspan(slot.start, size_t{slot.end} - slot.start);
+      if (edit != nullptr) {
+        row = edit->bytes;
+        flags &= static_cast<uint16_t>(~kRowOverflowPointerFlag);
+      }
+      if (pos < table_end + row.size()) {
+        if (edit != nullptr) {
+          return Status::InvalidArgument("edited rows do not fit page " +
+                                         std::to_string(page_number));
+        }
         return Status::Corruption("rows overlap the row-offset table",
                                   page_number, slot.start);
       }
-      pos -= len;
-      std::memcpy(out.bytes.data() + pos, page.data() + slot.start, len);
-      if (!slot.overflow_target()) ++out.live_rows;
+      pos -= row.size();
+      std::memcpy(out.bytes.data() + pos, row.data(), row.size());
+      if ((flags & kRowOverflowTargetFlag) == 0) ++out.live_rows;
     } else {
       ++out.deleted_rows;
     }
-    const uint16_t raw = static_cast<uint16_t>((slot.raw & ~kRowOffsetMask) |
-                                               (pos & kRowOffsetMask));
+    const uint16_t raw = static_cast<uint16_t>(flags | (pos & kRowOffsetMask));
     StoreU16Le(out.bytes.data() + format.data_row_table_offset + 2 * i, raw);
   }
   const uint16_t free_space = static_cast<uint16_t>(pos - table_end);

@@ -8,7 +8,9 @@
 // every pointer to a live row (index entries, overflow and long-value
 // pointers) stays valid. The header is kept except for the free-space
 // field, recomputed as the bytes between the row-offset table and the
-// lowest row. Unused bytes are zero.
+// lowest row. Unused bytes are zero. Edits let the compactor bring an
+// overflow row home: the pointer slot receives the row's bytes and the
+// slot that held them becomes deleted.
 #ifndef HVQ_JET_COMPACTOR_PAGES_H_
 #define HVQ_JET_COMPACTOR_PAGES_H_
 
@@ -21,6 +23,18 @@
 
 namespace hvq::jet {
 
+// A change to one row slot made while repacking.
+struct RowEdit {
+  enum class Kind {
+    kReplace,  // the slot's row becomes `bytes`; its overflow-pointer flag
+               // is cleared
+    kDelete,   // the slot becomes an empty deleted slot
+  };
+  uint8_t row = 0;
+  Kind kind = Kind::kReplace;
+  std::vector<uint8_t> bytes;
+};
+
 struct RepackedPage {
   std::vector<uint8_t> bytes;
   uint32_t live_rows = 0;        // slots neither deleted nor overflow targets
@@ -28,10 +42,18 @@ struct RepackedPage {
   uint32_t bytes_reclaimed = 0;  // free space gained
 };
 
-// Repacks data page `page_number` held in `page` (plain, one page long).
-// Damage (bad row-offset table or extents) is a Corruption error.
+// Repacks data page `page_number` held in `page` (plain, one page long),
+// applying `edits` (at most one per row; rows must exist). Damage (bad
+// row-offset table or extents) is a Corruption error; edits that do not fit
+// the page are InvalidArgument.
 Result<RepackedPage> RepackDataPage(const Format& format, uint32_t page_number,
-                                    Bytes page);
+                                    Bytes page,
+                                    const std::vector<RowEdit>& edits = {});
+
+// Bytes a repacked page would have free: page size less the header, the
+// row-offset table and every live row.
+Result<uint32_t> FreeSpaceAfterRepack(const Format& format,
+                                      uint32_t page_number, Bytes page);
 
 }  // namespace hvq::jet
 

@@ -136,6 +136,15 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
 bool HaveMdbTools() { return RunCommand("command -v mdb-export").has_value(); }
 
 TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
@@ -146,6 +155,7 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
   const bool mdbtools = HaveMdbTools();
   uint64_t source_bytes = 0, output_bytes = 0;
   int files = 0, mdb_compared = 0;
+  uint32_t overflow_resolved = 0;
   for (const CorpusFile& cf : CorpusFiles()) {
     SCOPED_TRACE(cf.path);
     TempFolder tmp;
@@ -157,6 +167,7 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
     const auto src_size = std::filesystem::file_size(cf.path);
     const auto out_size = std::filesystem::file_size(out1);
     EXPECT_LE(out_size, src_size);
+    overflow_resolved += stats.overflow_rows_resolved;
     EXPECT_EQ(out_size %
                   (stats.output_pages == 0 ? 1 : out_size / stats.output_pages),
               0u);
@@ -167,7 +178,8 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
     auto after = AllRows(out1, cf.password);
     ASSERT_TRUE(before.ok()) << before.status().ToString();
     ASSERT_TRUE(after.ok()) << after.status().ToString();
-    EXPECT_EQ(*before, *after);
+    // (Booleans: a failure must not print whole tables.)
+    EXPECT_TRUE(*before == *after) << "rows differ after compaction";
 
     // No deleted row keeps bytes; no page the global map calls free holds
     // anything.
@@ -203,10 +215,12 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
     CompactStats again;
     st = CompactTo(out1, out2, cf.password, &again);
     ASSERT_TRUE(st.ok()) << st.ToString();
-    EXPECT_EQ(Slurp(out1), Slurp(out2));
+    EXPECT_TRUE(Slurp(out1) == Slurp(out2))
+        << "a second compaction changed the file";
     EXPECT_EQ(again.row_counts_corrected, 0u);
     EXPECT_EQ(again.autonumber_seeds_reset, 0u);
     EXPECT_EQ(again.bytes_reclaimed, 0u);
+    EXPECT_EQ(again.overflow_rows_resolved, 0u);
 
     // mdbtools sees the same user tables and rows.
     if (mdbtools && cf.password.empty()) {
@@ -221,7 +235,10 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
           if (!a.has_value()) continue;
           auto b = RunCommand("mdb-export " + Quote(out1) + " " + Quote(name));
           ASSERT_TRUE(b.has_value()) << "mdb-export failed on " << name;
-          EXPECT_EQ(*a, *b) << "table " << name;
+          // mdbtools lists rows in storage order, which changes where an
+          // overflow row moved home: compare the lines as multisets.
+          EXPECT_TRUE(SortedLines(*a) == SortedLines(*b))
+              << "mdb-export differs on table " << name;
           ++mdb_compared;
         }
       }
@@ -229,14 +246,17 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
     ++files;
   }
   EXPECT_GT(files, 100);
+  // MANIFEST lists overflow rows in several files.
+  EXPECT_GT(overflow_resolved, 5u);
   if (mdbtools) {
     EXPECT_GT(mdb_compared, 100);
   }
   std::printf(
-      "compacted %d files: %llu -> %llu bytes; %d tables compared "
-      "with mdb-export\n",
+      "compacted %d files: %llu -> %llu bytes; %u overflow rows brought "
+      "home; %d tables compared with mdb-export\n",
       files, static_cast<unsigned long long>(source_bytes),
-      static_cast<unsigned long long>(output_bytes), mdb_compared);
+      static_cast<unsigned long long>(output_bytes), overflow_resolved,
+      mdb_compared);
 }
 
 TEST(CompactDatabase, RefusesWhatItCannotCopy) {

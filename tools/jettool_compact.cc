@@ -31,7 +31,9 @@ int RunCompactCommand(const std::vector<std::string>& positional,
       << "\ndeleted rows dropped: " << stats.deleted_rows_dropped
       << "\ndata page bytes reclaimed: " << stats.bytes_reclaimed
       << "\nrow counts corrected: " << stats.row_counts_corrected
-      << "\nAutoNumber seeds reset: " << stats.autonumber_seeds_reset << "\n";
+      << "\nAutoNumber seeds reset: " << stats.autonumber_seeds_reset
+      << "\noverflow rows brought home: " << stats.overflow_rows_resolved
+      << "\n";
   return kExitOk;
 }
 
