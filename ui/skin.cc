@@ -12,6 +12,7 @@
 #include <QDesktopServices>
 #include <QEnterEvent>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMouseEvent>
@@ -581,6 +582,15 @@ void TsuiButton::paintEvent(QPaintEvent*) {
   p.setFont(font());
   const QRect text_rect = isDown() ? rect().translated(1, 1) : rect();
   p.drawText(text_rect, Qt::AlignCenter | Qt::TextShowMnemonic, text());
+}
+
+void TsuiButton::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      !event->isAutoRepeat()) {
+    click();
+    return;
+  }
+  QAbstractButton::keyPressEvent(event);
 }
 
 // -------------------------------------------------------- TsuiURLLabel ---

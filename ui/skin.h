@@ -240,6 +240,8 @@ class TsuiButton : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  // Enter clicks the focused button, as Space does.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QString ui_style_ = QStringLiteral("BlueGlass");

@@ -491,10 +491,15 @@ class UnitTest : public QObject {
     QVERIFY(form->suiButton1->isEnabled());
     QCOMPARE(form->lblPhase->text(), label_before);
 
-    // The next click is an ordinary run.
+    // The next click is an ordinary run; Enter on the focused button clicks
+    // it too.
     QTest::mouseClick(form->suiButton1, Qt::LeftButton);
     QCOMPARE(installer.calls, 2);
     QCOMPARE(watcher.seen.size(), size_t{2});
+    form->suiButton1->setFocus();
+    QTest::keyClick(form->suiButton1, Qt::Key_Return);
+    QCOMPARE(installer.calls, 3);
+    QCOMPARE(watcher.seen.size(), size_t{3});
   }
 
   void linkHoverColours() {
