@@ -32,6 +32,22 @@ double DoubleFromBytes(const uint8_t* p) {
   return d;
 }
 
+// Password bytes (all masks removed) to UTF-8, cut at the first NUL.
+std::string DecodePassword(const Format& f, const std::vector<uint8_t>& raw,
+                           uint16_t code_page) {
+  if (f.text_encoding == TextEncoding::kUcs2) {
+    size_t chars = 0;
+    while (chars * 2 + 1 < raw.size() &&
+           (raw[chars * 2] | raw[chars * 2 + 1]) != 0) {
+      ++chars;
+    }
+    return Ucs2ToUtf8(Bytes(raw.data(), chars * 2));
+  }
+  size_t len = 0;
+  while (len < raw.size() && raw[len] != 0) ++len;
+  return CodePageToUtf8(Bytes(raw.data(), len), code_page);
+}
+
 }  // namespace
 
 Status ToggleHeaderMask(const Format& format, MutableBytes page0) {
@@ -84,17 +100,8 @@ Result<Header> ParseHeader(Bytes page0) {
     for (size_t i = 0; i < h.password_raw.size(); ++i) {
       h.password_raw[i] ^= mask[i % mask.size()];
     }
-    size_t chars = 0;
-    while (chars * 2 + 1 < h.password_raw.size() &&
-           (h.password_raw[chars * 2] | h.password_raw[chars * 2 + 1]) != 0) {
-      ++chars;
-    }
-    h.password = Ucs2ToUtf8(Bytes(h.password_raw.data(), chars * 2));
-  } else {
-    size_t len = 0;
-    while (len < h.password_raw.size() && h.password_raw[len] != 0) ++len;
-    h.password = CodePageToUtf8(Bytes(h.password_raw.data(), len), h.code_page);
   }
+  h.password = DecodePassword(*format, h.password_raw, h.code_page);
   return h;
 }
 
@@ -115,7 +122,12 @@ Status EncodeHeader(const Header& header, MutableBytes page0) {
     return Status::InvalidArgument("page 0 version byte does not match");
   }
   std::vector<uint8_t> pw;
-  if (f.text_encoding == TextEncoding::kUcs2) {
+  if (header.password_raw.size() == f.header_password_size &&
+      DecodePassword(f, header.password_raw, header.code_page) ==
+          header.password) {
+    // Unchanged password: keep the stored bytes, padding included.
+    pw = header.password_raw;
+  } else if (f.text_encoding == TextEncoding::kUcs2) {
     pw = Utf8ToUcs2(header.password);
   } else {
     pw = Utf8ToCodePage(header.password, header.code_page);

@@ -40,6 +40,8 @@ struct Header {
   double creation_date = 0;  // Jet 4; 0 for Jet 3
   std::array<uint8_t, 8> creation_date_raw{};
   // Password bytes after removing every mask; all zero = no password.
+  // EncodeHeader writes them back as they are while `password` still
+  // matches them, so padding bytes survive a parse/encode round trip.
   std::vector<uint8_t> password_raw;
   // The same decoded to UTF-8, cut at the first NUL character.
   std::string password;

@@ -210,6 +210,10 @@ std::vector<uint8_t> Utf8ToCodePage(std::string_view utf8, uint16_t code_page) {
       for (size_t k = 0; k < kCp1252High.size(); ++k) {
         if (kCp1252High[k] == cp) mapped = static_cast<uint8_t>(0x80 + k);
       }
+      // Undefined positions were read as the C1 control of the same value.
+      if (cp >= 0x80 && cp < 0xA0 && kCp1252High[cp - 0x80] == 0) {
+        mapped = static_cast<uint8_t>(cp);
+      }
       out.push_back(mapped);
     }
     return out;

@@ -53,7 +53,8 @@ Result<std::vector<uint8_t>> ReadUsageMapRecord(PageFile& file,
 }
 
 Result<std::vector<uint32_t>> DecodeUsageMap(PageFile& file, Bytes record,
-                                             RowPointer where) {
+                                             RowPointer where,
+                                             bool allow_past_end) {
   const Format& f = file.format();
   if (record.empty()) {
     return Status::Corruption("empty usage map record", where.page, 0);
@@ -97,7 +98,12 @@ Result<std::vector<uint32_t>> DecodeUsageMap(PageFile& file, Bytes record,
     return Status::Corruption(
         "unknown usage map type " + std::to_string(record[0]), where.page, 0);
   }
-  (void)past;  // bits past the file are harmless: pages not yet written
+  if (past && !allow_past_end) {
+    return Status::Corruption(
+        "usage map names pages past the end of the file (" +
+            std::to_string(limit) + " pages)",
+        where.page, 0);
+  }
   std::sort(pages.begin(), pages.end());
   pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
   return pages;
@@ -113,7 +119,9 @@ Result<GlobalUsage> ReadGlobalUsage(PageFile& file) {
   RowPointer ptr{kGlobalUsageMapPage, 0};
   HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> rec, ReadUsageMapRecord(file, ptr));
   GlobalUsage g;
-  HVQ_ASSIGN_OR_RETURN(g.free_pages, DecodeUsageMap(file, rec, ptr));
+  // The free map runs past the end of the file: those pages do not exist
+  // yet and are dropped.
+  HVQ_ASSIGN_OR_RETURN(g.free_pages, DecodeUsageMap(file, rec, ptr, true));
   if (rec[0] == kUsageMapInline &&
       rec.size() >= f.usage_map_inline_bitmap_offset) {
     uint32_t first = LoadU32Le(rec.data() + f.usage_map_inline_start_offset);

@@ -34,12 +34,13 @@ inline constexpr uint8_t kUsageMapReference = 0x01;
 uint32_t PagesPerMapPage(const Format& format);
 
 // Decodes a usage map record; map pages of type-1 maps are read through
-// `file`. Result is sorted, without duplicates. Bits for pages at or past
-// file.page_count() are dropped (maps may run past the file's end). A map
-// page past the end or of the wrong type is Corruption; `where` locates
-// errors.
+// `file`. Result is sorted, without duplicates. A bit for a page at or past
+// file.page_count() is Corruption unless `allow_past_end` (the global map
+// runs past the end of the file; those bits are dropped). A map page past
+// the end or of the wrong type is Corruption; `where` locates errors.
 Result<std::vector<uint32_t>> DecodeUsageMap(PageFile& file, Bytes record,
-                                             RowPointer where);
+                                             RowPointer where,
+                                             bool allow_past_end = false);
 
 // Reads the record at `ptr` and decodes it.
 Result<std::vector<uint32_t>> ReadUsageMap(PageFile& file, RowPointer ptr);

@@ -12,6 +12,7 @@
 #include "jet/long_value.h"
 #include "jet/row.h"
 #include "jet/usage_map.h"
+#include "tools/jettool_compact.h"
 
 namespace hvq::tools {
 namespace {
@@ -169,6 +170,10 @@ Status WriteInfo(Database& db, std::ostream& out) {
   out << "password: " << (h.has_password() ? "set" : "none") << "\n";
   if (date[0]) out << "created: " << date << "\n";
 
+  HVQ_ASSIGN_OR_RETURN(jet::GlobalUsage g, jet::ReadGlobalUsage(file));
+  std::set<uint32_t> free_set(g.free_pages.begin(), g.free_pages.end());
+  // Page types over all pages; row and long-value counts over pages in use
+  // (free pages keep stale content).
   std::map<uint8_t, uint32_t> histogram;
   uint64_t deleted = 0, overflow = 0, lval = 0;
   for (uint32_t p = 1; p < file.page_count(); ++p) {
@@ -176,6 +181,7 @@ Status WriteInfo(Database& db, std::ostream& out) {
     uint8_t t = (*page)[0];
     histogram[t]++;
     if (t != static_cast<uint8_t>(jet::PageType::kData)) continue;
+    if (free_set.count(p)) continue;
     auto dp = jet::ParseDataPage(db.format(), p, *page);
     if (!dp.ok()) continue;  // check reports it
     if (dp->long_value) ++lval;
@@ -191,7 +197,6 @@ Status WriteInfo(Database& db, std::ostream& out) {
     out << "  " << hex << " " << PageTypeName(t) << ": " << n << "\n";
   }
   out << "long-value pages: " << lval << "\n";
-  HVQ_ASSIGN_OR_RETURN(jet::GlobalUsage g, jet::ReadGlobalUsage(file));
   out << "free pages: " << g.free_pages.size() << "\n";
   out << "deleted row slots: " << deleted << "\n";
   out << "overflow rows: " << overflow << "\n";
@@ -230,7 +235,8 @@ Status WriteDump(Database& db, const DumpOptions& options, std::ostream& out) {
   return Status::Ok();
 }
 
-Status WriteCsv(Database& db, const std::string& table, std::ostream& out) {
+Status WriteCsv(Database& db, const std::string& table, bool with_types,
+                std::ostream& out) {
   HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(table));
   std::vector<size_t> order = NumberOrder(def);
   for (size_t k = 0; k < order.size(); ++k) {
@@ -238,6 +244,13 @@ Status WriteCsv(Database& db, const std::string& table, std::ostream& out) {
     out << Quote(def.columns[order[k]].name);
   }
   out << "\n";
+  if (with_types) {
+    for (size_t k = 0; k < order.size(); ++k) {
+      if (k) out << ',';
+      out << jet::ColumnTypeName(def.columns[order[k]].type);
+    }
+    out << "\n";
+  }
   return db.ScanRows(def,
                      [&](const RowLocation&, const std::vector<Value>& values) {
                        out << CsvLine(values, order) << "\n";
@@ -416,18 +429,21 @@ int RunJettool(const std::vector<std::string>& args, std::ostream& out,
                std::ostream& err) {
   auto usage = [&]() {
     err << "usage: jettool info|tables|dump|export|check FILE [TABLE] "
-           "[--system] [--password P]\n";
+           "[--system] [--types] [--password P]\n";
     return kExitUsage;
   };
   std::vector<std::string> pos;
   std::string password;
   bool system = false;
+  bool types = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--password") {
       if (i + 1 >= args.size()) return usage();
       password = args[++i];
     } else if (args[i] == "--system") {
       system = true;
+    } else if (args[i] == "--types") {
+      types = true;
     } else if (args[i].rfind("--", 0) == 0) {
       return usage();
     } else {
@@ -435,6 +451,7 @@ int RunJettool(const std::vector<std::string>& args, std::ostream& out,
     }
   }
   if (pos.size() < 2) return usage();
+  if (pos[0] == "compact") return RunCompactCommand(pos, password, out, err);
   const std::string& cmd = pos[0];
   const bool known = cmd == "info" || cmd == "tables" || cmd == "dump" ||
                      cmd == "export" || cmd == "check";
@@ -454,7 +471,7 @@ int RunJettool(const std::vector<std::string>& args, std::ostream& out,
   } else if (cmd == "dump") {
     st = WriteDump(**db, DumpOptions{system}, out);
   } else if (cmd == "export") {
-    st = WriteCsv(**db, pos[2], out);
+    st = WriteCsv(**db, pos[2], types, out);
   } else {
     auto report = CheckDatabase(**db);
     if (!report.ok()) {

@@ -4,7 +4,9 @@
 //                                pages, deleted row slots
 //   jettool dump FILE [--system] every user (and system) table's schema
 //                                and rows, canonical and deterministic
-//   jettool export FILE TABLE    one table as CSV with a header line
+//   jettool export FILE TABLE [--types]
+//                                one table as CSV with a header line (and
+//                                a line of column type names)
 //   jettool tables FILE [--system]  table names, one per line
 //   jettool check FILE           structural integrity; exit 1 and a list
 //                                of problems when any is found
