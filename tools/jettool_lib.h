@@ -64,13 +64,19 @@ struct CheckReport {
   std::vector<std::string> notes;  // facts worth knowing, not failures
   uint32_t tables_checked = 0;
   uint64_t rows_checked = 0;
+  uint32_t indexes_checked = 0;
+  uint64_t index_entries_checked = 0;
+  uint64_t index_keys_compared = 0;
+  uint64_t index_keys_not_encodable = 0;
 };
 
 // Checks the database: every page owned at most once (tables, indexes,
 // long values, usage maps, free list) and of the type its owner expects;
 // usage maps agree with the pages' own tdef pointers; every live row and
 // long value decodes; tdef row counts match the live rows (stale counts are
-// problems); and every index holds one entry per live row in key order.
+// problems); and every index holds one entry per live row in key order,
+// pointing at that row, with the key the row's values encode to (see
+// jet/index_check.h).
 Result<CheckReport> CheckDatabase(jet::Database& db);
 
 // CSV field quoting used by dump and export.
