@@ -10,6 +10,7 @@
 #include "jet/header.h"
 #include "jet/index_key.h"
 #include "jet/row_writer.h"
+#include "jet/streaming_index_writer.h"
 #include "jet/table_def_writer.h"
 #include "jet/usage_map.h"
 
@@ -26,6 +27,8 @@ constexpr uint32_t kSystemObjectFlags = 0x80000000u;
 constexpr int kObjectTypeContainer = 3;
 constexpr int kObjectTypeDatabase = 2;
 
+// Memory for the index entries of one index before they spill to disk.
+constexpr size_t kIndexSortBudget = 16u << 20;
 // Column flag bit every column of real files carries.
 constexpr uint8_t kColumnFlagUpdatable = 0x10;
 // Every Jet 4 index in the corpus has this bit in its flags byte.
@@ -169,9 +172,10 @@ struct DatabaseBuilder::Table {
   std::vector<uint32_t> pages_with_room;
   // One long-value writer per memo/OLE column, by position in def.columns.
   std::map<size_t, std::unique_ptr<LongValueWriter>> lv;
-  std::vector<std::vector<IndexEntry>> index_entries;  // per real index
-  std::vector<std::vector<uint32_t>> index_pages;      // per real index
-  std::unordered_set<uint32_t> deleted;                // page << 8 | row
+  // Index entries per real index, sorted in bounded memory.
+  std::vector<std::unique_ptr<IndexEntrySorter>> index_entries;
+  std::vector<std::vector<uint32_t>> index_pages;  // per real index
+  std::unordered_set<uint32_t> deleted;            // page << 8 | row
   uint32_t live_rows = 0;
   uint32_t last_autonumber = 0;
 };
@@ -338,7 +342,10 @@ Result<DatabaseBuilder::TableId> DatabaseBuilder::AddTableInternal(
   for (const RealIndexDef& r : d.real_indexes) {
     HVQ_RETURN_IF_ERROR(KeySpecsFor(f, d, r).status());
   }
-  t->index_entries.resize(d.real_indexes.size());
+  for (size_t i = 0; i < d.real_indexes.size(); ++i) {
+    t->index_entries.push_back(
+        std::make_unique<IndexEntrySorter>(kIndexSortBudget));
+  }
   t->index_pages.resize(d.real_indexes.size());
   for (size_t i = 0; i < d.columns.size(); ++i) {
     if (!d.columns[i].is_long_value()) continue;
@@ -437,12 +444,9 @@ Result<RowId> DatabaseBuilder::InsertRow(TableId table,
   HVQ_ASSIGN_OR_RETURN(uint8_t slot, t.open->AddRow(row));
   RowId id{t.open_page, slot};
   for (size_t i = 0; i < d.real_indexes.size(); ++i) {
-    IndexEntry e;
-    HVQ_ASSIGN_OR_RETURN(e.key,
+    HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> key,
                          EncodeIndexKey(f, d, d.real_indexes[i], row_values));
-    e.data_page = id.page;
-    e.data_row = id.row;
-    t.index_entries[i].push_back(std::move(e));
+    HVQ_RETURN_IF_ERROR(t.index_entries[i]->Add(key, id.page, id.row));
   }
   ++t.live_rows;
   ++rows_written_;
@@ -464,8 +468,9 @@ Status DatabaseBuilder::DeleteRow(TableId table, RowId row) {
   if (t.open != nullptr && row.page == t.open_page) {
     HVQ_RETURN_IF_ERROR(t.open->SetRowFlags(row.row, kRowDeletedMask));
   } else {
-    if (std::find(t.data_pages.begin(), t.data_pages.end(), row.page) ==
-        t.data_pages.end()) {
+    // Data pages are allocated in ascending order.
+    if (!std::binary_search(t.data_pages.begin(), t.data_pages.end(),
+                            row.page)) {
       return Status::InvalidArgument("page " + std::to_string(row.page) +
                                      " is not a data page of the table");
     }
@@ -547,37 +552,33 @@ Status DatabaseBuilder::WriteCatalog() {
 Status DatabaseBuilder::BuildIndexes(Table& t) {
   const Format& f = *format_;
   for (size_t i = 0; i < t.def.real_indexes.size(); ++i) {
-    std::vector<IndexEntry>& entries = t.index_entries[i];
-    if (!t.deleted.empty()) {
-      std::erase_if(entries, [&](const IndexEntry& e) {
-        return t.deleted.count((e.data_page << 8) | e.data_row) != 0;
-      });
-    }
-    std::sort(entries.begin(), entries.end(),
-              [](const IndexEntry& a, const IndexEntry& b) {
-                return CompareIndexEntries(a, b) < 0;
-              });
-    if (t.def.real_indexes[i].unique()) {
-      for (size_t k = 1; k < entries.size(); ++k) {
-        if (entries[k].key == entries[k - 1].key) {
-          return Status::InvalidArgument("duplicate key in unique index '" +
-                                         t.def.logical_indexes[i].name +
-                                         "' of table '" + t.spec.name + "'");
-        }
-      }
-    }
-    HVQ_ASSIGN_OR_RETURN(BuiltIndexTree tree,
-                         BuildIndexTree(f, t.def.first_page, entries,
-                                        [this]() { return AllocatePage(); }));
-    for (const BuiltIndexPage& p : tree.pages) {
-      HVQ_RETURN_IF_ERROR(out_->WritePage(p.page_number, p.bytes));
-      t.index_pages[i].push_back(p.page_number);
-    }
-    t.def.real_indexes[i].first_page = tree.root_page;
-    t.def.real_indexes[i].slot_row_count =
-        static_cast<uint32_t>(entries.size());
-    entries.clear();
-    entries.shrink_to_fit();
+    const bool unique = t.def.real_indexes[i].unique();
+    StreamingIndexWriter writer(
+        f, t.def.first_page, [this]() { return AllocatePage(); },
+        [this](uint32_t page, Bytes bytes) {
+          return out_->WritePage(page, bytes);
+        });
+    std::vector<uint8_t> previous;
+    bool have_previous = false;
+    uint32_t count = 0;
+    HVQ_RETURN_IF_ERROR(
+        t.index_entries[i]->Drain([&](const IndexEntry& e) -> Status {
+          if (t.deleted.count((e.data_page << 8) | e.data_row) != 0) {
+            return Status::Ok();
+          }
+          if (unique && have_previous && e.key == previous) {
+            return Status::InvalidArgument("duplicate key in unique index '" +
+                                           t.def.logical_indexes[i].name +
+                                           "' of table '" + t.spec.name + "'");
+          }
+          previous = e.key;
+          have_previous = true;
+          ++count;
+          return writer.Add(e);
+        }));
+    HVQ_ASSIGN_OR_RETURN(t.def.real_indexes[i].first_page, writer.Finish());
+    t.index_pages[i] = writer.pages();
+    t.def.real_indexes[i].slot_row_count = count;
   }
   return Status::Ok();
 }

@@ -7,6 +7,7 @@ target_sources(hvq_jet PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/data_page_builder.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/long_value_writer.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/table_def_writer.cc
+  ${CMAKE_CURRENT_SOURCE_DIR}/streaming_index_writer.cc
 )
 foreach(src database_builder.cc generate.cc testing/fixtures.cc)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${src})
@@ -17,6 +18,7 @@ endforeach()
 set(HVQ_JET_WRITER_TESTS)
 foreach(t row_writer_test data_page_builder_test long_value_writer_test
           table_def_writer_test page_writer_test database_builder_test
+          streaming_index_writer_test
           generate_test)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${t}.cc)
     list(APPEND HVQ_JET_WRITER_TESTS ${CMAKE_CURRENT_SOURCE_DIR}/${t}.cc)
