@@ -143,6 +143,27 @@ Status AppendColumnKey(const KeyColumnSpec& spec, const Value& value,
       invert = false;
       break;
     }
+    case ColumnType::kNumeric: {
+      if (!ValueIsFor(value, Value::Kind::kNumeric) || value.s.size() != 17) {
+        return WrongKind(spec);
+      }
+      // Stored: sign byte, then four u32 little-endian words, most
+      // significant first. Key: 0xFF (non-negative) or 0x00 (negative),
+      // then the 128-bit magnitude big-endian, inverted when the sign
+      // matches the direction (negative ascending, positive descending).
+      const uint8_t* s = reinterpret_cast<const uint8_t*>(value.s.data());
+      const bool negative = (s[0] & 0x80) != 0;
+      out->push_back(negative ? 0x00 : 0xFF);
+      const size_t mag_at = out->size();
+      for (int w = 0; w < 4; ++w) {
+        uint8_t be[4];
+        StoreU32Be(be, LoadU32Le(s + 1 + 4 * w));
+        out->insert(out->end(), be, be + 4);
+      }
+      if (negative == asc) Invert(out, mag_at);
+      invert = false;
+      break;
+    }
     case ColumnType::kBinary:
       if (!ValueIsFor(value, Value::Kind::kBinary)) return WrongKind(spec);
       AppendGroupedBinary(value.s, asc, out);

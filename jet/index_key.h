@@ -11,6 +11,10 @@
 //   Float, Double, Date  IEEE bits; non-negative: sign bit flipped;
 //                        negative: all bits inverted
 //   Bool                 never null: 0x00 true / 0xFF false (ascending)
+//   Numeric              0xFF non-negative / 0x00 negative, then the
+//                        128-bit magnitude big-endian, inverted when
+//                        negative (descending: sign byte kept, magnitude
+//                        inverted when non-negative)
 //   GUID, Binary         8-byte groups each followed by a marker: 0x09 when
 //                        more data follows, else the count of used bytes in
 //                        the last (zero-padded) group. Descending inverts all
@@ -20,7 +24,7 @@
 //                        empirical table of Jet's own, see index_text.cc),
 //                        then trailing bytes the collation defines.
 // Values that we cannot turn into the engine's bytes (text in another
-// collation or with characters outside our tables, numeric, long values)
+// collation or with characters outside our tables, OLE, complex types)
 // give NotSupported; a compactor then carries the source's key bytes.
 #ifndef HVQ_JET_INDEX_KEY_H_
 #define HVQ_JET_INDEX_KEY_H_

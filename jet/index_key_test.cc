@@ -112,6 +112,18 @@ TEST(IndexKey, KnownKeys) {
        "80b5b5fef1f1fefefe7ff8f97d7ff4f97d7ff0f97dff00"},
       {"memo ascii", ColumnType::kMemo, true, j4, Str("AA1AA"),
        "7f4a4a384a4a0100"},
+      {"numeric 1.1 (scale 10)", ColumnType::kNumeric, true, j4,
+       Str(std::string("\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00"
+                       "\x00\x00\xae\xa6\x8f",
+                       17),
+           Value::Kind::kNumeric),
+       "7fff0000000000000000000000028fa6ae00"},
+      {"numeric -1.1 descending", ColumnType::kNumeric, false, j4,
+       Str(std::string("\x80\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00"
+                       "\x00\x00\xae\xa6\x8f",
+                       17),
+           Value::Kind::kNumeric),
+       "80000000000000000000000000028fa6ae00"},
       {"jet3 text", ColumnType::kText, true, j3, Str("Table1"),
        "7f7760616d665700"},
       {"jet3 accent", ColumnType::kText, true, j3,
@@ -157,7 +169,6 @@ TEST(IndexKey, RefusesWhatItCannotEncode) {
     Value value;
     StatusCode code;
   };
-  Value numeric = Str(std::string(17, '\0'), Value::Kind::kNumeric);
   const Case cases[] = {
       {"greek letter", ColumnType::kText, JetVersion::kJet4, 0x409,
        Str("\xce\xb1"), StatusCode::kNotSupported},
@@ -165,8 +176,10 @@ TEST(IndexKey, RefusesWhatItCannotEncode) {
        Str("abc"), StatusCode::kNotSupported},
       {"jet3 accent next to a digit", ColumnType::kText, JetVersion::kJet3,
        0x409, Str("1\xc3\x80"), StatusCode::kNotSupported},
-      {"numeric", ColumnType::kNumeric, JetVersion::kJet4, 0, numeric,
-       StatusCode::kNotSupported},
+      {"ole", ColumnType::kOle, JetVersion::kJet4, 0,
+       Str("x", Value::Kind::kBinary), StatusCode::kNotSupported},
+      {"numeric of the wrong size", ColumnType::kNumeric, JetVersion::kJet4, 0,
+       Str("1", Value::Kind::kNumeric), StatusCode::kInvalidArgument},
       {"invalid utf-8", ColumnType::kText, JetVersion::kJet4, 0x409,
        Str("\xff"), StatusCode::kInvalidArgument},
       {"value of the wrong kind", ColumnType::kLong, JetVersion::kJet4, 0,
