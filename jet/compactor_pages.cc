@@ -34,11 +34,8 @@ Result<RepackedPage> RepackDataPage(const Format& format, uint32_t page_number,
                                    std::to_string(page.size()) + " bytes");
   }
   HVQ_ASSIGN_OR_RETURN(DataPage dp, ParseDataPage(format, page_number, page));
-  const size_t table_end =
-      format.data_row_table_offset + dp.rows.size() * size_t{2};
   RepackedPage out;
   out.bytes.assign(format.page_size, 0);
-  std::memcpy(out.bytes.data(), page.data(), table_end);
   size_t pos = format.page_size;
   std::vector<const RowEdit*> edit_of(dp.rows.size(), nullptr);
   for (const RowEdit& e : edits) {
@@ -50,7 +47,20 @@ Result<RepackedPage> RepackDataPage(const Format& format, uint32_t page_number,
     }
     edit_of[e.row] = &e;
   }
-  for (size_t i = 0; i < dp.rows.size(); ++i) {
+  // Deleted slots after the last live one are dropped from the table, but
+  // one slot stays (see the header).
+  size_t keep = dp.rows.size();
+  while (keep > 1 && (dp.rows[keep - 1].deleted() ||
+                      (edit_of[keep - 1] != nullptr &&
+                       edit_of[keep - 1]->kind == RowEdit::Kind::kDelete))) {
+    --keep;
+  }
+  out.deleted_rows = static_cast<uint32_t>(dp.rows.size() - keep);
+  const size_t table_end = format.data_row_table_offset + keep * size_t{2};
+  std::memcpy(out.bytes.data(), page.data(), format.data_row_table_offset);
+  StoreU16Le(out.bytes.data() + format.data_row_count_offset,
+             static_cast<uint16_t>(keep));
+  for (size_t i = 0; i < keep; ++i) {
     const RowSlot& slot = dp.rows[i];
     const RowEdit* edit = edit_of[i];
     uint16_t flags = slot.raw & ~kRowOffsetMask;

@@ -4,12 +4,14 @@
 // 0x01) so that its live rows sit back to back at the page end, in slot
 // order, with no bytes of deleted rows left anywhere on the page. Row
 // numbers do not change: a deleted slot keeps its number and flags and
-// becomes empty (its offset equals the start of the row before it), so
+// becomes empty (its offset equals the start of the row before it), and
+// deleted slots after the last live one leave the row-offset table (one
+// slot always stays: mdbtools misreads pages without any), so
 // every pointer to a live row (index entries, overflow and long-value
-// pointers) stays valid. The header is kept except for the free-space
-// field, recomputed as the bytes between the row-offset table and the
-// lowest row. Unused bytes are zero. Edits let the compactor bring an
-// overflow row home: the pointer slot receives the row's bytes and the
+// pointers) stays valid. The header is kept except for the row count and
+// the free-space field, recomputed as the bytes between the row-offset
+// table and the lowest row. Unused bytes are zero. Edits let the compactor
+// bring an overflow row home: the pointer slot receives the row's bytes and the
 // slot that held them becomes deleted.
 #ifndef HVQ_JET_COMPACTOR_PAGES_H_
 #define HVQ_JET_COMPACTOR_PAGES_H_
@@ -38,7 +40,7 @@ struct RowEdit {
 struct RepackedPage {
   std::vector<uint8_t> bytes;
   uint32_t live_rows = 0;        // slots neither deleted nor overflow targets
-  uint32_t deleted_rows = 0;     // slots flagged deleted
+  uint32_t deleted_rows = 0;     // deleted slots (kept empty or dropped)
   uint32_t bytes_reclaimed = 0;  // free space gained
 };
 

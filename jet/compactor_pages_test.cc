@@ -89,6 +89,42 @@ TEST(RepackDataPage, DropsDeletedBytesAndKeepsRowNumbers) {
   }
 }
 
+TEST(RepackDataPage, DropsTrailingDeletedSlotsAndAppliesEdits) {
+  const Format& f = FormatFor(JetVersion::kJet4);
+  std::vector<uint8_t> page = SamplePage(f);
+  // Bring row 2 (an overflow target) into row 0's slot, delete row 2: only
+  // slot 0 remains, holding row 2's bytes.
+  std::vector<RowEdit> edits(2);
+  edits[0].row = 0;
+  edits[0].bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  edits[1].row = 2;
+  edits[1].kind = RowEdit::Kind::kDelete;
+  auto r = RepackDataPage(f, 9, page, edits);
+  ASSERT_TRUE(r.ok()) << r.status().ToString();
+  EXPECT_EQ(r->deleted_rows, 2u);
+  auto dp = ParseDataPage(f, 9, r->bytes);
+  ASSERT_TRUE(dp.ok()) << dp.status().ToString();
+  ASSERT_EQ(dp->rows.size(), 1u);
+  auto row0 = dp->RowBytes(r->bytes, 0);
+  ASSERT_TRUE(row0.ok());
+  EXPECT_EQ(std::vector<uint8_t>(row0->begin(), row0->end()), edits[0].bytes);
+  EXPECT_EQ(dp->free_space, f.page_size - 9 - (f.data_row_table_offset + 2));
+  // Edits of deleted or missing rows, twice the same row, or rows that do
+  // not fit are refused.
+  const std::vector<std::vector<RowEdit>> bad = {
+      {RowEdit{1, RowEdit::Kind::kDelete, {}}},
+      {RowEdit{7, RowEdit::Kind::kDelete, {}}},
+      {RowEdit{0, RowEdit::Kind::kDelete, {}},
+       RowEdit{0, RowEdit::Kind::kDelete, {}}},
+      {RowEdit{0, RowEdit::Kind::kReplace,
+               std::vector<uint8_t>(f.page_size, 1)}},
+  };
+  for (const auto& e : bad) {
+    EXPECT_EQ(RepackDataPage(f, 9, page, e).status().code(),
+              StatusCode::kInvalidArgument);
+  }
+}
+
 TEST(RepackDataPage, DamageIsAnError) {
   const Format& f = FormatFor(JetVersion::kJet4);
   struct Case {
