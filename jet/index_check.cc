@@ -87,6 +87,12 @@ Status CheckTableIndexes(Database& db, const TableDef& def,
                 "entry points at " + RowName(id) + ", which is not a live row");
             return Status::Ok();
           }
+          if (!IndexCoversRow(def, index, row->second)) {
+            report(e.leaf_page, e.offset,
+                   "entry for " + RowName(id) +
+                       ", whose indexed columns are all null, in an index "
+                       "that ignores nulls");
+          }
           if (!seen.insert(id).second) {
             report(e.leaf_page, e.offset, "second entry for " + RowName(id));
           }
@@ -119,18 +125,7 @@ Status CheckTableIndexes(Database& db, const TableDef& def,
     }
     for (const auto& [id, values] : rows) {
       if (seen.count(id)) continue;
-      if (index.ignore_nulls()) {
-        bool all_null = true;
-        for (const IndexColumn& ic : index.columns) {
-          for (size_t i = 0; i < def.columns.size(); ++i) {
-            if (def.columns[i].number == ic.column_number &&
-                !values[i].is_null()) {
-              all_null = false;
-            }
-          }
-        }
-        if (all_null) continue;
-      }
+      if (!IndexCoversRow(def, index, values)) continue;
       report(id.first, 0, RowName(id) + " has no entry in the index");
     }
   }

@@ -6,7 +6,7 @@
 //  - every entry points at a live row (the slot a row is listed at, as
 //    Database::ScanRows reports it), and no row has two entries;
 //  - every live row has an entry, except rows whose indexed columns are all
-//    null in an index that ignores nulls;
+//    null in an index that ignores nulls, which must have none;
 //  - where the key can be regenerated from the row's values (index_key.h),
 //    it equals the entry's key bytes. Keys we cannot regenerate are counted,
 //    not reported.

@@ -213,6 +213,20 @@ Result<std::vector<KeyColumnSpec>> KeySpecsFor(const Format& format,
   return specs;
 }
 
+bool IndexCoversRow(const TableDef& def, const RealIndexDef& index,
+                    const std::vector<Value>& row) {
+  if (!index.ignore_nulls()) return true;
+  for (const IndexColumn& ic : index.columns) {
+    for (size_t i = 0; i < def.columns.size() && i < row.size(); ++i) {
+      if (def.columns[i].number != ic.column_number) continue;
+      if (def.columns[i].type == ColumnType::kBool || !row[i].is_null()) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 Result<std::vector<uint8_t>> EncodeIndexKey(const Format& format,
                                             const TableDef& def,
                                             const RealIndexDef& index,

@@ -79,6 +79,12 @@ Result<std::vector<uint8_t>> EncodeIndexKey(const Format& format,
                                             const RealIndexDef& index,
                                             const std::vector<Value>& row);
 
+// Whether `row` (values in def.columns order) has an entry in `index`:
+// every row does, except in an index that ignores nulls, rows whose indexed
+// columns are all null (a Bool column is never null here).
+bool IndexCoversRow(const TableDef& def, const RealIndexDef& index,
+                    const std::vector<Value>& row);
+
 // Appends the text key bytes of UTF-8 `text` (without the start flag) under
 // `collation`; NotSupported for characters outside its table.
 Status AppendTextKey(TextCollation collation, std::string_view text,

@@ -18,6 +18,34 @@
 namespace hvq::jet {
 namespace {
 
+// In-memory pages for synthetic trees.
+struct MemoryPages {
+  const Format* format;
+  uint32_t page_count = 5000;
+  std::map<uint32_t, std::vector<uint8_t>> pages;
+
+  IndexPageSource Source() {
+    IndexPageSource s;
+    s.format = format;
+    s.page_count = page_count;
+    s.read = [this](uint32_t p, std::vector<uint8_t>* out) -> Status {
+      auto it = pages.find(p);
+      if (it == pages.end()) {
+        out->assign(format->page_size, 0);  // a never-used page
+        out->at(0) = 0x01;
+        return Status::Ok();
+      }
+      *out = it->second;
+      return Status::Ok();
+    };
+    return s;
+  }
+  IndexPage Get(uint32_t p) { return *ParseIndexPage(*format, pages[p], p); }
+  void Put(uint32_t p, const IndexPage& page) {
+    pages[p] = *BuildIndexPage(*format, page, page.prefix_length);
+  }
+};
+
 TEST(IndexWalkCorpus, EveryIndexWalksInOrderAndOwnsItsPages) {
   if (!testdata::HaveCorpus()) {
     GTEST_SKIP() << "corpus not found at " << testdata::CorpusDir()
@@ -63,6 +91,25 @@ TEST(IndexWalkCorpus, EveryIndexWalksInOrderAndOwnsItsPages) {
           EXPECT_TRUE(owner.emplace(p, name).second)
               << "page " << p << " walked by " << owner[p] << " and " << name;
         }
+        // Packing the same entries afresh (full and 60% full leaves) walks
+        // back to them.
+        auto original = ReadIndexEntries(source, index.first_page);
+        ASSERT_TRUE(original.ok());
+        for (int fill : {100, 60}) {
+          MemoryPages mem{&(*file)->format()};
+          uint32_t next = 1;
+          auto tree = BuildIndexTree(
+              *mem.format, tdef_page, *original,
+              [&]() -> Result<uint32_t> { return next++; }, fill);
+          ASSERT_TRUE(tree.ok()) << name << ": " << tree.status().ToString();
+          for (auto& p : tree->pages) mem.pages[p.page_number] = p.bytes;
+          std::vector<IndexProblem> rebuilt_problems;
+          auto rebuilt = ReadIndexEntries(mem.Source(), tree->root_page,
+                                          &rebuilt_problems);
+          ASSERT_TRUE(rebuilt.ok()) << rebuilt.status().ToString();
+          EXPECT_EQ(*rebuilt, *original) << name;
+          EXPECT_TRUE(rebuilt_problems.empty()) << name;
+        }
         ++indexes;
         entries += stats.entries;
         if (stats.depth > 1) ++multi_level;
@@ -85,34 +132,6 @@ TEST(IndexWalkCorpus, EveryIndexWalksInOrderAndOwnsItsPages) {
       "pages not reached from any index (%zu intermediate)\n",
       indexes, entries, multi_level, unreached, unreached_nodes);
 }
-
-// In-memory pages for synthetic trees.
-struct MemoryPages {
-  const Format* format;
-  uint32_t page_count = 5000;
-  std::map<uint32_t, std::vector<uint8_t>> pages;
-
-  IndexPageSource Source() {
-    IndexPageSource s;
-    s.format = format;
-    s.page_count = page_count;
-    s.read = [this](uint32_t p, std::vector<uint8_t>* out) -> Status {
-      auto it = pages.find(p);
-      if (it == pages.end()) {
-        out->assign(format->page_size, 0);  // a never-used page
-        out->at(0) = 0x01;
-        return Status::Ok();
-      }
-      *out = it->second;
-      return Status::Ok();
-    };
-    return s;
-  }
-  IndexPage Get(uint32_t p) { return *ParseIndexPage(*format, pages[p], p); }
-  void Put(uint32_t p, const IndexPage& page) {
-    pages[p] = *BuildIndexPage(*format, page, page.prefix_length);
-  }
-};
 
 std::vector<IndexEntry> MakeEntries(size_t n, size_t key_len) {
   std::vector<IndexEntry> out;
