@@ -108,6 +108,18 @@ struct BuiltIndexTree {
 // Gives out a fresh page number for each call.
 using PageAllocator = std::function<Result<uint32_t>()>;
 
+// Rebuilding an index of a copied table (what a compactor does):
+//   1. For every row written to the new file at (page, row) with values V
+//      (def.columns order) and IndexCoversRow(def, index, V) (index_key.h):
+//      key = EncodeIndexKey(format, def, index, V). When that is
+//      NotSupported (collations and characters without tables), take the
+//      key bytes of the row's entry in the source index instead
+//      (ReadIndexEntries on the source file, matched by the row's source
+//      page and row); both are the engine's own bytes and sort together.
+//   2. Sort the entries with CompareIndexEntries.
+//   3. BuildIndexTree(format, tdef_page, entries, allocator); write every
+//      returned page at its number, set the real index's first page to
+//      root_page and list the pages in the index's usage map.
 // Packs `entries` (leaf entries: key, data page, row; must be strictly
 // ascending by CompareIndexEntries) into leaf pages and, when more than one
 // leaf is needed, intermediate levels up to a single root. Leaves and each
