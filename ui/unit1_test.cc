@@ -136,20 +136,23 @@ class UnitTest : public QObject {
   Q_OBJECT
 
  private:
-  // A shown form whose repairs run against `installer` in `dir_`.
+  // Makes `form` run its repairs against `installer` in `dir_`.
+  void UseInstaller(TForm1& form, FakeInstaller* installer) {
+    const std::string exe = (dir_->path() + "/HVQ_Repair").toStdString();
+    form.SetEnvironmentFactory([installer, exe](MessageSink& sink) {
+      RepairEnvironment env;
+      env.exe_name = [exe]() -> Result<std::string> { return exe; };
+      env.files = &PosixFileOps();
+      env.installer = installer;
+      env.messages = &sink;
+      return env;
+    });
+  }
+
+  // A shown form; with `installer`, its repairs run against it in `dir_`.
   std::unique_ptr<TForm1> MakeForm(FakeInstaller* installer = nullptr) {
     auto form = std::make_unique<TForm1>(nullptr);
-    if (installer != nullptr) {
-      const std::string exe = (dir_->path() + "/HVQ_Repair").toStdString();
-      form->SetEnvironmentFactory([installer, exe](MessageSink& sink) {
-        RepairEnvironment env;
-        env.exe_name = [exe]() -> Result<std::string> { return exe; };
-        env.files = &PosixFileOps();
-        env.installer = installer;
-        env.messages = &sink;
-        return env;
-      });
-    }
+    if (installer != nullptr) UseInstaller(*form, installer);
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get())) return nullptr;
     return form;
@@ -556,20 +559,29 @@ class UnitTest : public QObject {
     QCOMPARE(seen, opened);
   }
 
-  // Closing through the title bar ends the loop; no repair runs and no file
-  // in the program's folder changes.
+  // The entry's path: the application makes the main form and runs the
+  // loop; closing the form through the title bar ends the loop. No repair
+  // runs and no file in the program's folder changes.
   void closingEndsLoopAndTouchesNoFile() {
     WriteFile(InDir("data.mdb"), "original");
     WriteFile(InDir("data_repair.mdb"), "left over");
     const QStringList before = Snapshot(dir_->path());
+    auto* app = qobject_cast<TApplication*>(QCoreApplication::instance());
+    QVERIFY(app != nullptr);
+    TForm1* form = nullptr;
+    app->CreateForm(form);
+    QVERIFY(form != nullptr);
+    QCOMPARE(app->main_form(), form);
     FakeInstaller installer;
-    auto form = MakeForm(&installer);
-    QVERIFY(form);
-    QTimer::singleShot(0, form.get(), [&] {
+    UseInstaller(*form, &installer);
+    bool was_shown = false;
+    QTimer::singleShot(0, form, [&] {
+      was_shown = form->isVisible();
       QTest::mouseClick(form->findChild<QWidget*>("suiForm1CloseButton"),
                         Qt::LeftButton);
     });
-    QCOMPARE(QApplication::exec(), 0);
+    app->Run();
+    QVERIFY(was_shown);
     QVERIFY(!form->isVisible());
     QCOMPARE(installer.calls, 0);
     QCOMPARE(Snapshot(dir_->path()), before);
