@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,6 +86,9 @@ struct RoundTripCase {
   size_t count;
   size_t expected_prefix;
   bool same_key = false;  // all keys equal; rows differ only in pointers
+  friend void PrintTo(const RoundTripCase& c, std::ostream* os) {
+    *os << c.name;
+  }
 };
 
 class IndexPageRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
