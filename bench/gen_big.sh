@@ -4,12 +4,12 @@
 #
 #   bench/gen_big.sh JETTOOL [OUT] [ROWS]
 #
-# Defaults: OUT=/tmp/hvq-big.mdb, ROWS=4500000 (about 500 MB: two indexes,
+# Defaults: OUT=/tmp/hvq-big.mdb, ROWS=3200000 (about 500 MB: two indexes,
 # memo values of every storage kind, 5% deleted rows, a dropped table).
 set -euo pipefail
 jettool=${1:?usage: gen_big.sh JETTOOL [OUT] [ROWS]}
 out=${2:-/tmp/hvq-big.mdb}
-rows=${3:-4500000}
+rows=${3:-3200000}
 rm -f "$out"
 /usr/bin/time -v "$jettool" generate "$out" --rows "$rows" --tables 1 \
   --value-size 40 --indexes 2 --deleted 0.05 --seed 42 2> "$out.time"

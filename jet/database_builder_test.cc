@@ -391,6 +391,24 @@ TEST_P(OracleTest, MdbReaderReadsTheGeneratedRows) {
   }
 }
 
+TEST_P(OracleTest, JettoolCheckFindsNoProblems) {
+  const std::string jettool = HVQ_JETTOOL;
+  if (!std::filesystem::exists(jettool)) {
+    GTEST_SKIP() << "jettool not built at " << jettool;
+  }
+  const Kind& k = GetParam();
+  hvq::testing::TempDir dir;
+  GenerateOptions o = OptionsFor(k);
+  std::string path = dir.path() + "c.mdb";
+  ASSERT_TRUE(Generate(path, o).ok());
+  int st = 0;
+  std::string out = RunCommand("'" + jettool + "' check '" + path +
+                                   "' --password '" + k.password + "' 2>&1",
+                               &st);
+  EXPECT_EQ(st, 0) << out;
+  EXPECT_NE(out.find(" 0 problems"), std::string::npos) << out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, OracleTest, ::testing::ValuesIn(kKinds),
                          [](const auto& info) { return info.param.name; });
 

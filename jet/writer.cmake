@@ -29,7 +29,8 @@ if(HVQ_JET_WRITER_TESTS)
   target_link_libraries(jet_writer_test PRIVATE hvq_jet GTest::gtest_main)
   target_compile_definitions(jet_writer_test PRIVATE
     HVQ_DEFAULT_CORPUS_DIR="${HVQ_DEFAULT_CORPUS_DIR}"
-    HVQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    HVQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    HVQ_JETTOOL="$<TARGET_FILE:jettool>")
   gtest_discover_tests(jet_writer_test DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT 300)
 endif()
