@@ -16,9 +16,10 @@
 // tables).
 //
 // Rows stream: each table keeps one open data page (and one open LVAL page
-// per memo/OLE column); full pages go straight to disk, so memory does not
-// grow with the row count except for index entries (kept until Finish) and
-// one page number per written page.
+// per memo/OLE column); full pages go straight to disk. Index entries are
+// sorted in bounded memory (jet/streaming_index_writer.h, spilling to a
+// temporary file), so memory grows with the row count only by one page
+// number per written page and one entry per deleted row.
 //
 // Deleting a row marks its slot deleted (0xC000) and leaves its bytes, as a
 // real engine does; DropTable leaves the table's pages in the file and

@@ -171,6 +171,88 @@ TEST(DatabaseBuilderTest, RefusesBadInput) {
   EXPECT_FALSE((*b)->Finish().ok());
 }
 
+TEST(DatabaseBuilderTest, Jet3TextUsesTheDatabaseCodePage) {
+  hvq::testing::TempDir dir;
+  DatabaseOptions o;
+  o.version = JetVersion::kJet3;
+  o.code_page = 1251;
+  const std::string path = dir.path() + "cp.mdb";
+  auto b = DatabaseBuilder::Create(path, o);
+  ASSERT_TRUE(b.ok());
+  auto id = (*b)->AddTable({"Words", {{"W", ColumnType::kText, 50}}, {}});
+  ASSERT_TRUE(id.ok());
+  Value w;
+  w.kind = Value::Kind::kText;
+  w.s = "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82";  // Cyrillic
+  ASSERT_TRUE((*b)->InsertRow(*id, {&w, 1}).ok());
+  ASSERT_TRUE((*b)->Finish().ok());
+  auto db = Database::Open(path, {});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  EXPECT_EQ((*db)->header().code_page, 1251);
+  auto def = (*db)->ReadTableDef("Words");
+  ASSERT_TRUE(def.ok());
+  std::vector<std::string> got;
+  ASSERT_TRUE(
+      (*db)
+          ->ScanRows(*def,
+                     [&](const RowLocation&, const std::vector<Value>& v) {
+                       got.push_back(v[0].s);
+                       return true;
+                     })
+          .ok());
+  EXPECT_EQ(got, std::vector<std::string>{w.s});
+}
+
+TEST(DatabaseBuilderTest, DamagedEncryptedPagesGiveCleanErrors) {
+  hvq::testing::TempDir dir;
+  GenerateOptions o;
+  o.rows = 50;
+  o.database_key = 0x01020304;
+  const std::string path = dir.path() + "e.mdb";
+  ASSERT_TRUE(Generate(path, o).ok());
+  uint32_t tdef = 0, data = 0;
+  {
+    auto db = Database::Open(path, {});
+    ASSERT_TRUE(db.ok());
+    auto def = (*db)->ReadTableDef("T1");
+    ASSERT_TRUE(def.ok());
+    tdef = def->first_page;
+    ASSERT_TRUE(
+        (*db)
+            ->ScanRows(*def,
+                       [&](const RowLocation& loc, const std::vector<Value>&) {
+                         data = loc.page;
+                         return false;
+                       })
+            .ok());
+  }
+  const Format& f = FormatFor(JetVersion::kJet4);
+  auto flip = [&](uint64_t offset) {
+    std::FILE* fp = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(fp, nullptr);
+    std::fseek(fp, static_cast<long>(offset), SEEK_SET);
+    int c = std::fgetc(fp);
+    std::fseek(fp, static_cast<long>(offset), SEEK_SET);
+    std::fputc(c ^ 0x40, fp);
+    std::fclose(fp);
+  };
+  // RC4 flips the same plain bit: the row count of the data page now
+  // claims slots past the page's offset table.
+  flip(uint64_t{data} * f.page_size + f.data_row_count_offset + 1);
+  auto db = Database::Open(path, {});
+  ASSERT_TRUE(db.ok());
+  auto def = (*db)->ReadTableDef("T1");
+  ASSERT_TRUE(def.ok());
+  Status scan = (*db)->ScanRows(
+      *def, [](const RowLocation&, const std::vector<Value>&) { return true; });
+  EXPECT_FALSE(scan.ok());
+  // The table definition's page type byte.
+  flip(uint64_t{tdef} * f.page_size);
+  auto db2 = Database::Open(path, {});
+  ASSERT_TRUE(db2.ok());
+  EXPECT_FALSE((*db2)->ReadTableDef("T1").ok());
+}
+
 TEST(FixturesTest, FragmentedDatabaseIsReadable) {
   hvq::testing::TempDir dir;
   auto f = testing::BuildFragmentedDatabase(dir.path() + "frag.mdb", {});
