@@ -6,7 +6,8 @@
 // relationships, properties, access entries). Pages keep their numbers, so
 // every reference in the file stays valid: each data page is repacked (the
 // bytes of deleted rows are dropped and live rows lie back to back; row
-// numbers are kept, deleted slots stay as empty slots; overflow rows move
+// numbers are kept, deleted slots stay as empty slots or, after the last
+// live row, leave the row-offset table; overflow rows move
 // back into the slot that lists them where its page has room), free pages are
 // written empty and free pages at the end are left out, so the copy is
 // never larger than the source. Stale row counts are corrected and
@@ -14,8 +15,13 @@
 // written the whole source is read (definitions, usage maps, index trees,
 // rows, long values); damage found there refuses the compaction.
 //
-// Not done (yet): moving pages to close free gaps in the middle, dropping
-// deleted row slots, rebuilding indexes, changing the sort order (a
+// Every index tree whose usage map is inline is rebuilt from its live
+// entries (entries of deleted rows dropped, pages packed) into its own pages,
+// the root staying in place; pages it no longer needs become free.
+//
+// Not done (yet): moving pages to close free gaps in the middle (so free
+// pages remain where they were, written empty), writing rows in primary-key
+// order, regenerating index keys from row values, changing the sort order (a
 // requested order other than the source's is ignored: the copy keeps the
 // source's, which its indexes are built for).
 //
@@ -23,8 +29,8 @@
 // descriptor (it never writes the source) and writes the copy through
 // `output_fd`, an empty file opened for reading and writing that the caller
 // owns and commits. On any error the content written so far is meaningless
-// and the caller discards it. Memory is bounded by the page cache plus one
-// bit per page and one long value at a time.
+// and the caller discards it. Memory is bounded by the page cache, a few
+// bits per page, one long value and the entries of one index at a time.
 #ifndef HVQ_JET_COMPACT_H_
 #define HVQ_JET_COMPACT_H_
 
@@ -59,6 +65,8 @@ struct CompactStats {
   uint32_t row_counts_corrected = 0;
   uint32_t autonumber_seeds_reset = 0;
   uint32_t overflow_rows_resolved = 0;  // rows brought back to their slot
+  uint32_t indexes_rebuilt = 0;
+  uint32_t index_pages_freed = 0;
 };
 
 // Writes the compacted copy of options.source_path to `output_fd`.

@@ -2,29 +2,27 @@
 //
 // The copy keeps every page number, so every reference in the file (catalog
 // Ids, index entries, overflow and long-value pointers, usage maps) stays
-// valid without rewriting. Two passes:
+// valid without rewriting. Steps:
 //  1. Survey: open the source, check the password, read every table of the
 //     catalog: its definition pages, usage-map records, every index tree,
 //     every live row (overflow rows followed) and every long value. Any read
 //     error ends the compaction. The survey marks the pages the structure
 //     uses and counts live rows and the largest AutoNumber values.
-//  2. Write: page 0 as stored; each data page repacked (deleted rows'
-//     bytes dropped, live rows back to back, row numbers kept; an overflow
-//     row is brought back into the slot that lists it where that page has
-//     room, and the slot that held it is deleted); pages that
-//     the global usage map calls free and the survey did not see used are
-//     written empty; pages after the last used page are left out. Table
-//     definitions get live row counts and AutoNumber seeds. Encrypted
-//     sources are re-encrypted with their own key.
-#include <algorithm>
-#include <map>
-#include <memory>
-#include <vector>
-
+//  2. Plan: overflow rows that fit their home page come home; each index
+//     tree with an inline usage map is rebuilt from its live entries into
+//     its own pages (root kept in place), its usage map rewritten, and the
+//     pages it no longer needs marked free in the global usage map.
+//  3. Write: page 0 as stored; rebuilt index pages; each data page repacked
+//     (deleted rows' bytes dropped, live rows back to back, row numbers
+//     kept, planned row edits applied); pages that the global usage map
+//     calls free and nothing uses are written empty; pages after the last
+//     used page are left out. Table definitions get live row counts and
+//     AutoNumber seeds. Encrypted sources are re-encrypted with their key.
 #include "jet/compact.h"
 #include "jet/compactor_pages.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/index_page.h"
 #include "jet/index_walk.h"
 #include "jet/long_value.h"
 #include "jet/page_writer.h"
@@ -227,6 +225,148 @@ Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey) {
   return plan;
 }
 
+// The live entries of an index: walked in tree order, kept where they name
+// a live row of the table (entries of deleted rows are dropped), sorted.
+Result<std::vector<IndexEntry>> LiveIndexEntries(PageFile& file,
+                                                 uint32_t tdef_page,
+                                                 uint32_t root) {
+  HVQ_ASSIGN_OR_RETURN(std::vector<IndexEntry> entries,
+                       ReadIndexEntries(PageSourceFor(file), root));
+  std::vector<IndexEntry> live;
+  live.reserve(entries.size());
+  for (IndexEntry& e : entries) {
+    if (e.data_page == 0 || e.data_page >= file.page_count()) continue;
+    HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(e.data_page));
+    if ((*page)[0] != static_cast<uint8_t>(PageType::kData)) continue;
+    auto dp = ParseDataPage(file.format(), e.data_page, *page);
+    if (!dp.ok() || dp->long_value || dp->tdef_page != tdef_page ||
+        e.data_row >= dp->rows.size() || dp->rows[e.data_row].deleted()) {
+      continue;
+    }
+    e.child_page = 0;
+    live.push_back(std::move(e));
+  }
+  std::sort(live.begin(), live.end(),
+            [](const IndexEntry& a, const IndexEntry& b) {
+              return CompareIndexEntries(a, b) < 0;
+            });
+  live.erase(std::unique(live.begin(), live.end(),
+                         [](const IndexEntry& a, const IndexEntry& b) {
+                           return CompareIndexEntries(a, b) == 0;
+                         }),
+             live.end());
+  return live;
+}
+
+// One index tree to rebuild into (some of) its own pages. The root keeps
+// its page, so the table definition needs no change.
+struct IndexRebuild {
+  uint32_t tdef_page = 0;
+  uint32_t root = 0;
+  std::vector<uint32_t> assigned;  // in allocation order; the root last
+};
+
+struct IndexPlan {
+  std::vector<IndexRebuild> rebuilds;
+  std::vector<uint32_t> freed;  // old index pages no tree uses any more
+  std::map<uint32_t, std::vector<RowEdit>> edits;  // usage-map records
+};
+
+// Plans the rebuild of every index whose usage map is inline (type 0).
+// Indexes the plan cannot place in their own pages are left as they are.
+Result<IndexPlan> PlanIndexRebuilds(Database& db, const Survey& survey) {
+  PageFile& file = db.pages();
+  const Format& f = file.format();
+  IndexPlan plan;
+  std::set<uint64_t> edited_records;
+  for (const auto& [tdef_page, patch] : survey.tables) {
+    (void)patch;
+    HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef_page));
+    for (const RealIndexDef& index : def.real_indexes) {
+      if (index.first_page == 0 || index.usage_map.page == 0) continue;
+      const uint64_t record_key = index.usage_map.ToU32();
+      if (!edited_records.insert(record_key).second) continue;
+      IndexWalkStats stats;
+      HVQ_RETURN_IF_ERROR(WalkIndex(
+          PageSourceFor(file), index.first_page,
+          [](const IndexWalkEntry&) { return Status::Ok(); }, nullptr, &stats));
+      HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
+                           ReadUsageMapRecord(file, index.usage_map));
+      if (record.size() <= f.usage_map_inline_bitmap_offset ||
+          record[0] != kUsageMapInline) {
+        continue;
+      }
+      HVQ_ASSIGN_OR_RETURN(
+          std::vector<IndexEntry> entries,
+          LiveIndexEntries(file, def.first_page, index.first_page));
+      uint32_t needed = 0;
+      auto counted =
+          BuildIndexTree(f, def.first_page, entries,
+                         [&]() -> Result<uint32_t> { return ++needed; });
+      if (!counted.ok()) continue;
+      std::vector<uint32_t> old_pages = stats.pages;
+      std::sort(old_pages.begin(), old_pages.end());
+      old_pages.erase(std::unique(old_pages.begin(), old_pages.end()),
+                      old_pages.end());
+      if (needed == 0 || needed > old_pages.size()) continue;
+      IndexRebuild rebuild;
+      rebuild.tdef_page = def.first_page;
+      rebuild.root = index.first_page;
+      for (uint32_t p : old_pages) {
+        if (p != index.first_page && rebuild.assigned.size() + 1 < needed) {
+          rebuild.assigned.push_back(p);
+        }
+      }
+      rebuild.assigned.push_back(index.first_page);
+      std::vector<uint32_t> in_map = rebuild.assigned;
+      std::sort(in_map.begin(), in_map.end());
+      auto new_record = BuildInlineUsageMap(
+          in_map, LoadU32Le(record.data() + f.usage_map_inline_start_offset),
+          record.size());
+      if (!new_record.ok()) continue;
+      for (uint32_t p : old_pages) {
+        if (!std::binary_search(in_map.begin(), in_map.end(), p)) {
+          plan.freed.push_back(p);
+        }
+      }
+      RowEdit edit;
+      edit.row = index.usage_map.row;
+      edit.bytes = std::move(*new_record);
+      plan.edits[index.usage_map.page].push_back(std::move(edit));
+      plan.rebuilds.push_back(std::move(rebuild));
+    }
+  }
+  return plan;
+}
+
+// Marks `pages` free in the global usage map (page 1, row 0) by setting
+// their bits in a copy of its record. Fails with NotSupported when the map
+// is not inline or cannot name a page.
+Result<RowEdit> FreeInGlobalMap(PageFile& file,
+                                const std::vector<uint32_t>& pages) {
+  const Format& f = file.format();
+  const RowPointer where{kGlobalUsageMapPage, 0};
+  HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
+                       ReadUsageMapRecord(file, where));
+  if (record.size() <= f.usage_map_inline_bitmap_offset ||
+      record[0] != kUsageMapInline) {
+    return Status::NotSupported("the global usage map is not inline");
+  }
+  std::vector<uint32_t> sorted = pages;
+  std::sort(sorted.begin(), sorted.end());
+  auto bits = BuildInlineUsageMap(
+      sorted, LoadU32Le(record.data() + f.usage_map_inline_start_offset),
+      record.size());
+  if (!bits.ok()) return Status::NotSupported(bits.status().message());
+  for (size_t i = f.usage_map_inline_bitmap_offset; i < record.size(); ++i) {
+    record[i] |= (*bits)[i];
+  }
+  RowEdit edit;
+  edit.row = where.row;
+  edit.bytes = std::move(record);
+  return edit;
+}
+
 // Applies the survey's row count and AutoNumber corrections to the first
 // page of a table definition.
 void PatchTableDef(const Format& f, const TablePatch& patch,
@@ -275,6 +415,29 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   HVQ_ASSIGN_OR_RETURN(OverflowPlan overflow_plan,
                        PlanOverflowMoves(file, survey));
   stats.overflow_rows_resolved = overflow_plan.resolved;
+  std::map<uint32_t, std::vector<RowEdit>>& edits = overflow_plan.edits;
+
+  // Index trees are rebuilt into their own pages; pages they no longer need
+  // become free, in the global usage map too. Where that map cannot say so,
+  // indexes stay as they are.
+  HVQ_ASSIGN_OR_RETURN(IndexPlan index_plan, PlanIndexRebuilds(db, survey));
+  if (!index_plan.freed.empty()) {
+    auto global_edit = FreeInGlobalMap(file, index_plan.freed);
+    if (global_edit.ok()) {
+      edits[kGlobalUsageMapPage].push_back(std::move(*global_edit));
+      for (uint32_t p : index_plan.freed) {
+        survey.used[p] = false;
+        empty[p] = true;
+      }
+    } else {
+      index_plan = IndexPlan();
+    }
+  }
+  for (auto& [page, list] : index_plan.edits) {
+    for (RowEdit& e : list) edits[page].push_back(std::move(e));
+  }
+  stats.indexes_rebuilt = static_cast<uint32_t>(index_plan.rebuilds.size());
+  stats.index_pages_freed = static_cast<uint32_t>(index_plan.freed.size());
   uint32_t last = 0;
   for (uint32_t p = 0; p < file.page_count(); ++p) {
     if (!empty[p]) last = p;
@@ -286,9 +449,37 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> header_page,
                        file.ReadRawHeaderPage());
   HVQ_RETURN_IF_ERROR(writer->WritePage(0, header_page));
+  std::vector<bool> written(file.page_count(), false);
+  for (const IndexRebuild& rebuild : index_plan.rebuilds) {
+    HVQ_ASSIGN_OR_RETURN(
+        std::vector<IndexEntry> entries,
+        LiveIndexEntries(file, rebuild.tdef_page, rebuild.root));
+    size_t next = 0;
+    HVQ_ASSIGN_OR_RETURN(
+        BuiltIndexTree tree,
+        BuildIndexTree(f, rebuild.tdef_page, entries,
+                       [&]() -> Result<uint32_t> {
+                         if (next >= rebuild.assigned.size()) {
+                           return Status::Internal("index grew on rebuild");
+                         }
+                         return rebuild.assigned[next++];
+                       }));
+    if (tree.root_page != rebuild.root ||
+        tree.pages.size() != rebuild.assigned.size()) {
+      return Status::Internal("index rebuild of table " +
+                              std::to_string(rebuild.tdef_page) +
+                              " did not match its plan");
+    }
+    for (const BuiltIndexPage& built : tree.pages) {
+      HVQ_RETURN_IF_ERROR(writer->WritePage(built.page_number, built.bytes));
+      written[built.page_number] = true;
+    }
+  }
+
   const std::vector<uint8_t> zero(f.page_size, 0);
   std::vector<uint8_t> page(f.page_size);
   for (uint32_t p = 1; p <= last; ++p) {
+    if (written[p]) continue;
     if (empty[p]) {
       HVQ_RETURN_IF_ERROR(writer->WritePage(p, zero));
       ++stats.pages_emptied;

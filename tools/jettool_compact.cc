@@ -33,7 +33,8 @@ int RunCompactCommand(const std::vector<std::string>& positional,
       << "\nrow counts corrected: " << stats.row_counts_corrected
       << "\nAutoNumber seeds reset: " << stats.autonumber_seeds_reset
       << "\noverflow rows brought home: " << stats.overflow_rows_resolved
-      << "\n";
+      << "\nindexes rebuilt: " << stats.indexes_rebuilt
+      << "\nindex pages freed: " << stats.index_pages_freed << "\n";
   return kExitOk;
 }
 
