@@ -18,6 +18,12 @@
 //     calls free and nothing uses are written empty; pages after the last
 //     used page are left out. Table definitions get live row counts and
 //     AutoNumber seeds. Encrypted sources are re-encrypted with their key.
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
 #include "jet/compact.h"
 #include "jet/compactor_pages.h"
 #include "jet/data_page.h"
