@@ -17,6 +17,8 @@
 
 #include "jet/database.h"
 #include "jet/generate.h"
+#include "jet/long_value.h"
+#include "jet/row.h"
 #include "jet/testing/fixtures.h"
 #include "jet/usage_map.h"
 #include "platform/testing/temp_dir.h"
@@ -252,6 +254,82 @@ TEST(DatabaseBuilderTest, DamagedEncryptedPagesGiveCleanErrors) {
   ASSERT_TRUE(db2.ok());
   EXPECT_FALSE((*db2)->ReadTableDef("T1").ok());
 }
+
+class LongValueStorageTest : public ::testing::TestWithParam<
+                                 std::tuple<JetVersion, LongValueStorage>> {};
+
+TEST_P(LongValueStorageTest, ForcedStorageReadsBackAndDamageIsCaught) {
+  const auto [version, storage] = GetParam();
+  hvq::testing::TempDir dir;
+  DatabaseOptions o;
+  o.version = version;
+  const std::string path = dir.path() + "lv.mdb";
+  auto b = DatabaseBuilder::Create(path, o);
+  ASSERT_TRUE(b.ok());
+  auto id = (*b)->AddTable(
+      {"L", {{"M", ColumnType::kMemo}, {"O", ColumnType::kOle}}, {}});
+  ASSERT_TRUE(id.ok());
+  // Sizes each storage kind can hold in both page sizes.
+  const size_t n = storage == LongValueStorage::kInline       ? 50
+                   : storage == LongValueStorage::kSinglePage ? 1500
+                                                              : 7000;
+  std::vector<Value> row(2);
+  row[0].kind = Value::Kind::kText;
+  row[0].s = std::string(n, 'q');
+  row[1].kind = Value::Kind::kBinary;
+  for (size_t i = 0; i < n; ++i) row[1].s.push_back(static_cast<char>(i * 7));
+  ASSERT_TRUE((*b)->InsertRow(*id, row, storage).ok());
+  ASSERT_TRUE((*b)->Finish().ok());
+
+  auto db = Database::Open(path, {});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  auto def = (*db)->ReadTableDef("L");
+  ASSERT_TRUE(def.ok());
+  std::vector<Value> got;
+  std::vector<uint8_t> ole_field;
+  ASSERT_TRUE((*db)
+                  ->ScanRawRows(*def,
+                                [&](const RowLocation& loc, Bytes raw) {
+                                  auto slices = CrackRow((*db)->format(), *def,
+                                                         raw, loc.page, 0);
+                                  EXPECT_TRUE(slices.ok());
+                                  ole_field.assign((*slices)[1].data.begin(),
+                                                   (*slices)[1].data.end());
+                                  return true;
+                                })
+                  .ok());
+  ASSERT_TRUE(
+      (*db)
+          ->ScanRows(*def,
+                     [&](const RowLocation&, const std::vector<Value>& v) {
+                       got = v;
+                       return true;
+                     })
+          .ok());
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].s, row[0].s);
+  EXPECT_EQ(got[1].s, row[1].s);
+  auto ref = ParseLongValueRef(ole_field);
+  ASSERT_TRUE(ref.ok());
+  EXPECT_EQ(ref->length, n);
+  const LongValueKind want_kind =
+      storage == LongValueStorage::kInline       ? LongValueKind::kInline
+      : storage == LongValueStorage::kSinglePage ? LongValueKind::kSinglePage
+                                                 : LongValueKind::kChain;
+  EXPECT_EQ(ref->kind, want_kind);
+  if (want_kind == LongValueKind::kInline) return;
+  // Point the reference's row at a slot the LVAL page does not have.
+  std::vector<uint8_t> bad = ole_field;
+  bad[4] = 0xF0;
+  EXPECT_FALSE(ReadLongValue((*db)->pages(), bad).ok());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, LongValueStorageTest,
+    ::testing::Combine(::testing::Values(JetVersion::kJet3, JetVersion::kJet4),
+                       ::testing::Values(LongValueStorage::kInline,
+                                         LongValueStorage::kSinglePage,
+                                         LongValueStorage::kChain)));
 
 TEST(FixturesTest, FragmentedDatabaseIsReadable) {
   hvq::testing::TempDir dir;
