@@ -9,6 +9,8 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -330,6 +332,25 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(LongValueStorage::kInline,
                                          LongValueStorage::kSinglePage,
                                          LongValueStorage::kChain)));
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+TEST(GenerateTest, SameSeedGivesTheSameBytes) {
+  hvq::testing::TempDir dir;
+  GenerateOptions o = OptionsFor(kKinds[2]);  // indexes and deletes
+  o.rows = 300;
+  ASSERT_TRUE(Generate(dir.path() + "a.mdb", o).ok());
+  ASSERT_TRUE(Generate(dir.path() + "b.mdb", o).ok());
+  o.seed += 1;
+  ASSERT_TRUE(Generate(dir.path() + "c.mdb", o).ok());
+  const std::string a = ReadAll(dir.path() + "a.mdb");
+  EXPECT_FALSE(a.empty());
+  EXPECT_EQ(a, ReadAll(dir.path() + "b.mdb"));
+  EXPECT_NE(a, ReadAll(dir.path() + "c.mdb"));
+}
 
 TEST(FixturesTest, FragmentedDatabaseIsReadable) {
   hvq::testing::TempDir dir;
