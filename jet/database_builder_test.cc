@@ -35,6 +35,7 @@ struct Kind {
   double deleted;
   const char* password;
   uint32_t key;
+  uint32_t value_size = 40;  // 255: Jet 3 rows past 256 bytes (jump table)
 };
 
 constexpr Kind kKinds[] = {
@@ -47,13 +48,15 @@ constexpr Kind kKinds[] = {
     {"Jet3Indexed", JetVersion::kJet3, 5, 0.2, "", 0},
     {"Jet3Password", JetVersion::kJet3, 1, 0, "pw97", 0},
     {"Jet3Encrypted", JetVersion::kJet3, 1, 0, "", 0x0BADF00D},
+    {"Jet3WideRows", JetVersion::kJet3, 6, 0.1, "", 0, 255},
+    {"Jet4WideRows", JetVersion::kJet4, 6, 0.1, "", 0, 255},
 };
 
 GenerateOptions OptionsFor(const Kind& k) {
   GenerateOptions o;
   o.rows = 700;
   o.tables = 2;
-  o.value_size = 40;
+  o.value_size = k.value_size;
   o.indexes = k.indexes;
   o.deleted = k.deleted;
   o.password = k.password;
