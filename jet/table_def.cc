@@ -32,18 +32,13 @@ class Cursor {
     pos_ += n;
     return b;
   }
-  size_t pos() const { return pos_; }
   size_t remaining() const { return bytes_.size() - pos_; }
+  void Skip(size_t n) { pos_ += n; }
 
  private:
   Bytes bytes_;
   size_t pos_ = 0;
   uint32_t page_;
-
-  friend Status SkipTo(Cursor&, size_t);
-
- public:
-  void Skip(size_t n) { pos_ += n; }
 };
 
 Status ReadName(const Format& f, Cursor& c, uint16_t code_page,
