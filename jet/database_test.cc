@@ -98,6 +98,12 @@ TEST(DatabaseTest, RefusesAceAndMissingFiles) {
   auto db = Database::OpenBytes(image, {});
   EXPECT_EQ(db.status().code(), StatusCode::kNotSupported);
   EXPECT_NE(db.status().message().find("ACE"), std::string::npos);
+  for (size_t size : {0, 1, 0x15, 0x80, 4096, 2 * 4096 + 7}) {
+    std::vector<uint8_t> tiny = testing::MakeImage(JetVersion::kJet4, 3);
+    tiny.resize(size);
+    auto t = Database::OpenBytes(tiny, {});
+    EXPECT_EQ(t.status().code(), StatusCode::kCorruption) << size;
+  }
   auto missing = Database::Open("/nonexistent/x.mdb", {});
   EXPECT_EQ(missing.status().code(), StatusCode::kNotFound);
 }

@@ -47,6 +47,7 @@ Status PageFile::ReadRaw(uint64_t offset, MutableBytes out) {
   if (offset > file_size_ || out.size() > file_size_ - offset) {
     return Status::Corruption("read past end of file", 0, 0);
   }
+  if (out.empty()) return Status::Ok();
   if (in_memory_) {
     std::memcpy(out.data(), memory_.data() + offset, out.size());
     return Status::Ok();
