@@ -3,8 +3,9 @@
 // The copy has the source's version, page size, code page, sort order,
 // password and encryption key; page 0 is carried over byte for byte. Every
 // object of the catalog is carried (user and system tables, queries,
-// relationships, properties, access entries). Pages keep their numbers, so
-// every reference in the file stays valid: each data page is repacked (the
+// relationships, properties, access entries). Pages keep their numbers
+// (except table data pages moved down, below), so references stay valid:
+// each data page is repacked (the
 // bytes of deleted rows are dropped and live rows lie back to back; row
 // numbers are kept, deleted slots stay as empty slots or, after the last
 // live row, leave the row-offset table; overflow rows move
@@ -17,13 +18,17 @@
 //
 // Every index tree whose usage map is inline is rebuilt from its live
 // entries (entries of deleted rows dropped, pages packed) into its own pages,
-// the root staying in place; pages it no longer needs become free.
+// the root staying in place; pages it no longer needs become free. Table
+// data pages move down into free pages where every reference to them can be
+// rewritten (inline usage maps, all of the table's indexes rebuilt, no
+// unresolved overflow row, no usage-map record on the page), so the file
+// ends sooner; the global usage map records every page freed or taken.
 //
-// Not done (yet): moving pages to close free gaps in the middle (so free
-// pages remain where they were, written empty), writing rows in primary-key
-// order, regenerating index keys from row values, changing the sort order (a
-// requested order other than the source's is ignored: the copy keeps the
-// source's, which its indexes are built for).
+// Not done (yet): moving table definitions, index and long-value pages, so
+// free pages can remain in the middle (written empty); writing rows in
+// primary-key order; regenerating index keys from row values; changing the
+// sort order (a requested order other than the source's is ignored: the
+// copy keeps the source's, which its indexes are built for).
 //
 // Contract: CompactDatabase reads the source through its own read-only
 // descriptor (it never writes the source) and writes the copy through
@@ -67,6 +72,7 @@ struct CompactStats {
   uint32_t overflow_rows_resolved = 0;  // rows brought back to their slot
   uint32_t indexes_rebuilt = 0;
   uint32_t index_pages_freed = 0;
+  uint32_t data_pages_moved = 0;  // moved down into free pages
 };
 
 // Writes the compacted copy of options.source_path to `output_fd`.

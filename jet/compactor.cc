@@ -1,26 +1,28 @@
 // Compaction of a Jet database into a fresh file; see compact.h.
 //
-// The copy keeps every page number, so every reference in the file (catalog
-// Ids, index entries, overflow and long-value pointers, usage maps) stays
-// valid without rewriting. Steps:
+// Pages keep their numbers unless the plan moves them, so most references
+// in the file (catalog Ids, long-value and overflow pointers) stay valid
+// without rewriting. Steps:
 //  1. Survey: open the source, check the password, read every table of the
 //     catalog: its definition pages, usage-map records, every index tree,
 //     every live row (overflow rows followed) and every long value. Any read
 //     error ends the compaction. The survey marks the pages the structure
 //     uses and counts live rows and the largest AutoNumber values.
-//  2. Plan: overflow rows that fit their home page come home; each index
-//     tree with an inline usage map is rebuilt from its live entries into
-//     its own pages (root kept in place), its usage map rewritten, and the
-//     pages it no longer needs marked free in the global usage map.
+//  2. Plan: overflow rows that fit their home page come home; table data
+//     pages move down into free pages where every reference can be
+//     rewritten; each index tree with an inline usage map is rebuilt from
+//     its live entries (row pointers of moved pages rewritten) into its own
+//     pages, root kept in place; usage maps are rewritten to match.
 //  3. Write: page 0 as stored; rebuilt index pages; each data page repacked
 //     (deleted rows' bytes dropped, live rows back to back, row numbers
-//     kept, planned row edits applied); pages that the global usage map
-//     calls free and nothing uses are written empty; pages after the last
-//     used page are left out. Table definitions get live row counts and
-//     AutoNumber seeds. Encrypted sources are re-encrypted with their key.
+//     kept, planned row edits applied) at its new place; pages that are
+//     free are written empty; pages after the last used one are left out.
+//     Table definitions get live row counts and AutoNumber seeds. Encrypted
+//     sources are re-encrypted with their key.
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -56,7 +58,8 @@ struct Overflow {
 };
 
 struct Survey {
-  std::vector<bool> used;  // by page number
+  std::vector<bool> used;          // by page number
+  std::vector<bool> holds_record;  // pages holding usage-map records
   std::vector<Overflow> overflows;
   std::map<uint32_t, TablePatch> tables;  // by tdef page
   uint32_t tables_read = 0;
@@ -71,6 +74,9 @@ struct Survey {
 Status UseUsageMap(PageFile& file, RowPointer ptr, Survey* survey) {
   if (ptr.page == 0) return Status::Ok();
   survey->Use(ptr.page);
+  if (ptr.page < survey->holds_record.size()) {
+    survey->holds_record[ptr.page] = true;
+  }
   HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> rec, ReadUsageMapRecord(file, ptr));
   // Decoding also checks the map pages for damage.
   HVQ_RETURN_IF_ERROR(DecodeUsageMap(file, rec, ptr).status());
@@ -158,6 +164,7 @@ Status SurveyTable(Database& db, uint32_t tdef_page, Survey* survey) {
 Result<Survey> SurveyDatabase(Database& db) {
   Survey survey;
   survey.used.assign(db.pages().page_count(), false);
+  survey.holds_record.assign(db.pages().page_count(), false);
   survey.Use(0);
   survey.Use(kGlobalUsageMapPage);
   std::vector<uint32_t> tdefs = {kCatalogTdefPage};
@@ -181,6 +188,7 @@ Result<Survey> SurveyDatabase(Database& db) {
 struct OverflowPlan {
   std::map<uint32_t, std::vector<RowEdit>> edits;  // by page
   uint32_t resolved = 0;
+  std::set<std::pair<uint32_t, uint8_t>> resolved_homes;
 };
 
 Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey) {
@@ -225,6 +233,7 @@ Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey) {
       drop.row = o.target_row;
       drop.kind = RowEdit::Kind::kDelete;
       plan.edits[o.target_page].push_back(std::move(drop));
+      plan.resolved_homes.insert({o.home_page, o.home_row});
       ++plan.resolved;
     }
   }
@@ -233,9 +242,12 @@ Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey) {
 
 // The live entries of an index: walked in tree order, kept where they name
 // a live row of the table (entries of deleted rows are dropped), sorted.
+using PageMoves = std::map<uint32_t, uint32_t>;  // source page -> new page
+
 Result<std::vector<IndexEntry>> LiveIndexEntries(PageFile& file,
                                                  uint32_t tdef_page,
-                                                 uint32_t root) {
+                                                 uint32_t root,
+                                                 const PageMoves& moves) {
   HVQ_ASSIGN_OR_RETURN(std::vector<IndexEntry> entries,
                        ReadIndexEntries(PageSourceFor(file), root));
   std::vector<IndexEntry> live;
@@ -250,6 +262,9 @@ Result<std::vector<IndexEntry>> LiveIndexEntries(PageFile& file,
       continue;
     }
     e.child_page = 0;
+    if (auto m = moves.find(e.data_page); m != moves.end()) {
+      e.data_page = m->second;
+    }
     live.push_back(std::move(e));
   }
   std::sort(live.begin(), live.end(),
@@ -280,7 +295,8 @@ struct IndexPlan {
 
 // Plans the rebuild of every index whose usage map is inline (type 0).
 // Indexes the plan cannot place in their own pages are left as they are.
-Result<IndexPlan> PlanIndexRebuilds(Database& db, const Survey& survey) {
+Result<IndexPlan> PlanIndexRebuilds(Database& db, const Survey& survey,
+                                    const PageMoves& moves) {
   PageFile& file = db.pages();
   const Format& f = file.format();
   IndexPlan plan;
@@ -304,7 +320,7 @@ Result<IndexPlan> PlanIndexRebuilds(Database& db, const Survey& survey) {
       }
       HVQ_ASSIGN_OR_RETURN(
           std::vector<IndexEntry> entries,
-          LiveIndexEntries(file, def.first_page, index.first_page));
+          LiveIndexEntries(file, def.first_page, index.first_page, moves));
       uint32_t needed = 0;
       auto counted =
           BuildIndexTree(f, def.first_page, entries,
@@ -345,11 +361,11 @@ Result<IndexPlan> PlanIndexRebuilds(Database& db, const Survey& survey) {
   return plan;
 }
 
-// Marks `pages` free in the global usage map (page 1, row 0) by setting
-// their bits in a copy of its record. Fails with NotSupported when the map
-// is not inline or cannot name a page.
-Result<RowEdit> FreeInGlobalMap(PageFile& file,
-                                const std::vector<uint32_t>& pages) {
+// Marks `freed` free and `taken` used in the global usage map (page 1, row
+// 0) by editing the bits of a copy of its record. Fails with NotSupported
+// when the map is not inline or cannot name a page.
+Result<RowEdit> EditGlobalMap(PageFile& file, std::vector<uint32_t> freed,
+                              std::vector<uint32_t> taken) {
   const Format& f = file.format();
   const RowPointer where{kGlobalUsageMapPage, 0};
   HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
@@ -358,19 +374,184 @@ Result<RowEdit> FreeInGlobalMap(PageFile& file,
       record[0] != kUsageMapInline) {
     return Status::NotSupported("the global usage map is not inline");
   }
-  std::vector<uint32_t> sorted = pages;
-  std::sort(sorted.begin(), sorted.end());
-  auto bits = BuildInlineUsageMap(
-      sorted, LoadU32Le(record.data() + f.usage_map_inline_start_offset),
-      record.size());
-  if (!bits.ok()) return Status::NotSupported(bits.status().message());
+  const uint32_t first =
+      LoadU32Le(record.data() + f.usage_map_inline_start_offset);
+  std::sort(freed.begin(), freed.end());
+  std::sort(taken.begin(), taken.end());
+  auto set_bits = BuildInlineUsageMap(freed, first, record.size());
+  auto clear_bits = BuildInlineUsageMap(taken, first, record.size());
+  if (!set_bits.ok()) return Status::NotSupported(set_bits.status().message());
+  if (!clear_bits.ok()) {
+    return Status::NotSupported(clear_bits.status().message());
+  }
   for (size_t i = f.usage_map_inline_bitmap_offset; i < record.size(); ++i) {
-    record[i] |= (*bits)[i];
+    record[i] =
+        static_cast<uint8_t>((record[i] | (*set_bits)[i]) & ~(*clear_bits)[i]);
   }
   RowEdit edit;
   edit.row = where.row;
   edit.bytes = std::move(record);
   return edit;
+}
+
+// An inline usage-map record: its pages and the range it can name.
+struct InlineMap {
+  RowPointer where;
+  std::vector<uint8_t> record;
+  std::vector<uint32_t> pages;
+  uint32_t first = 0;
+  uint64_t end = 0;  // one past the last page it can name
+  bool Names(uint32_t page) const { return page >= first && page < end; }
+};
+
+Result<std::optional<InlineMap>> ReadInlineMap(PageFile& file,
+                                               RowPointer where) {
+  const Format& f = file.format();
+  HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
+                       ReadUsageMapRecord(file, where));
+  if (record.size() <= f.usage_map_inline_bitmap_offset ||
+      record[0] != kUsageMapInline) {
+    return std::optional<InlineMap>();
+  }
+  InlineMap m;
+  m.where = where;
+  HVQ_ASSIGN_OR_RETURN(m.pages, DecodeUsageMap(file, record, where));
+  m.first = LoadU32Le(record.data() + f.usage_map_inline_start_offset);
+  m.end =
+      m.first + uint64_t{record.size() - f.usage_map_inline_bitmap_offset} * 8;
+  m.record = std::move(record);
+  return std::optional<InlineMap>(std::move(m));
+}
+
+// Data pages moved down into free pages, so that the file can end sooner.
+// A page moves only where every reference to it can be rewritten: its
+// table's owned (and free-space) usage maps are inline and can name the new
+// page, every index of the table is rebuilt, no unresolved overflow row
+// involves it, it holds no usage-map record and no long-value usage map of
+// the table names it.
+struct MovePlan {
+  PageMoves moves;                                 // source -> new page
+  std::set<uint32_t> tables;                       // tdef pages with moves
+  std::map<uint32_t, std::vector<RowEdit>> edits;  // usage-map records
+};
+
+Result<MovePlan> PlanPageMoves(Database& db, const Survey& survey,
+                               const std::vector<bool>& empty,
+                               const OverflowPlan& overflow_plan,
+                               const std::set<uint32_t>& blocked) {
+  PageFile& file = db.pages();
+  const Format& f = file.format();
+  std::set<uint32_t> involved;  // pages of unresolved overflow rows
+  for (const Overflow& o : survey.overflows) {
+    if (!overflow_plan.resolved_homes.count({o.home_page, o.home_row})) {
+      involved.insert(o.home_page);
+      involved.insert(o.target_page);
+    }
+  }
+  struct Candidate {
+    uint32_t page;
+    uint32_t tdef;
+  };
+  std::vector<Candidate> candidates;
+  std::map<uint32_t, InlineMap> owned_maps, free_maps;
+  for (const auto& [tdef, patch] : survey.tables) {
+    (void)patch;
+    if (blocked.count(tdef)) continue;
+    HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef));
+    if (def.owned_pages.page == 0) continue;
+    HVQ_ASSIGN_OR_RETURN(auto owned, ReadInlineMap(file, def.owned_pages));
+    if (!owned) continue;
+    std::optional<InlineMap> free_map;
+    if (def.free_pages.page != 0) {
+      HVQ_ASSIGN_OR_RETURN(free_map, ReadInlineMap(file, def.free_pages));
+      if (!free_map) continue;
+    }
+    bool indexes_ok = true;
+    for (const RealIndexDef& index : def.real_indexes) {
+      if (index.first_page == 0 || index.usage_map.page == 0) {
+        indexes_ok = false;
+        break;
+      }
+      HVQ_ASSIGN_OR_RETURN(auto m, ReadInlineMap(file, index.usage_map));
+      if (!m) indexes_ok = false;
+    }
+    if (!indexes_ok) continue;
+    std::set<uint32_t> long_value_pages;
+    for (const VarColumnUsage& u : def.var_column_usage) {
+      for (RowPointer ptr : {u.used_pages, u.free_pages}) {
+        if (ptr.page == 0) continue;
+        HVQ_ASSIGN_OR_RETURN(std::vector<uint32_t> pages,
+                             ReadUsageMap(file, ptr));
+        long_value_pages.insert(pages.begin(), pages.end());
+      }
+    }
+    for (uint32_t p : owned->pages) {
+      if (p <= kGlobalUsageMapPage || p >= file.page_count() ||
+          survey.holds_record[p] || involved.count(p) ||
+          long_value_pages.count(p)) {
+        continue;
+      }
+      HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(p));
+      if ((*page)[0] != static_cast<uint8_t>(PageType::kData)) continue;
+      auto dp = ParseDataPage(f, p, *page);
+      if (!dp.ok() || dp->long_value || dp->tdef_page != def.first_page) {
+        continue;
+      }
+      candidates.push_back({p, def.first_page});
+    }
+    owned_maps[def.first_page] = std::move(*owned);
+    if (free_map) free_maps[def.first_page] = std::move(*free_map);
+  }
+  std::sort(
+      candidates.begin(), candidates.end(),
+      [](const Candidate& a, const Candidate& b) { return a.page > b.page; });
+  std::vector<uint32_t> holes;
+  for (uint32_t p = kGlobalUsageMapPage + 1; p < empty.size(); ++p) {
+    if (empty[p]) holes.push_back(p);
+  }
+  MovePlan plan;
+  size_t next_hole = 0;
+  for (const Candidate& c : candidates) {
+    if (next_hole >= holes.size() || holes[next_hole] >= c.page) break;
+    const uint32_t hole = holes[next_hole];
+    const InlineMap& owned = owned_maps[c.tdef];
+    auto fm = free_maps.find(c.tdef);
+    const bool in_free_map = fm != free_maps.end() &&
+                             std::binary_search(fm->second.pages.begin(),
+                                                fm->second.pages.end(), c.page);
+    if (!owned.Names(hole) || (in_free_map && !fm->second.Names(hole))) {
+      continue;
+    }
+    plan.moves[c.page] = hole;
+    plan.tables.insert(c.tdef);
+    ++next_hole;
+  }
+  // Rewrite the usage maps of the tables whose pages move.
+  auto rewrite = [&](const InlineMap& m) -> Status {
+    std::vector<uint32_t> pages;
+    bool changed = false;
+    for (uint32_t p : m.pages) {
+      auto it = plan.moves.find(p);
+      changed = changed || it != plan.moves.end();
+      pages.push_back(it != plan.moves.end() ? it->second : p);
+    }
+    if (!changed) return Status::Ok();
+    std::sort(pages.begin(), pages.end());
+    HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
+                         BuildInlineUsageMap(pages, m.first, m.record.size()));
+    RowEdit edit;
+    edit.row = m.where.row;
+    edit.bytes = std::move(record);
+    plan.edits[m.where.page].push_back(std::move(edit));
+    return Status::Ok();
+  };
+  for (uint32_t tdef : plan.tables) {
+    HVQ_RETURN_IF_ERROR(rewrite(owned_maps[tdef]));
+    if (auto fm = free_maps.find(tdef); fm != free_maps.end()) {
+      HVQ_RETURN_IF_ERROR(rewrite(fm->second));
+    }
+  }
+  return plan;
 }
 
 // Applies the survey's row count and AutoNumber corrections to the first
@@ -423,30 +604,71 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   stats.overflow_rows_resolved = overflow_plan.resolved;
   std::map<uint32_t, std::vector<RowEdit>>& edits = overflow_plan.edits;
 
-  // Index trees are rebuilt into their own pages; pages they no longer need
-  // become free, in the global usage map too. Where that map cannot say so,
-  // indexes stay as they are.
-  HVQ_ASSIGN_OR_RETURN(IndexPlan index_plan, PlanIndexRebuilds(db, survey));
-  if (!index_plan.freed.empty()) {
-    auto global_edit = FreeInGlobalMap(file, index_plan.freed);
+  // Data pages move down into free pages where every reference to them can
+  // be rewritten; index trees are rebuilt into their own pages (with the
+  // moved row pointers); pages they no longer need become free. Tables
+  // whose indexes cannot all be rebuilt keep their pages. The global usage
+  // map records all of it; where it cannot, nothing moves and indexes stay
+  // as they are.
+  std::set<uint32_t> blocked;
+  MovePlan move_plan;
+  IndexPlan index_plan;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt < 4) {
+      HVQ_ASSIGN_OR_RETURN(
+          move_plan, PlanPageMoves(db, survey, empty, overflow_plan, blocked));
+    } else {
+      move_plan = MovePlan();
+    }
+    HVQ_ASSIGN_OR_RETURN(index_plan,
+                         PlanIndexRebuilds(db, survey, move_plan.moves));
+    std::set<uint32_t> failed;
+    for (uint32_t tdef : move_plan.tables) {
+      HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef));
+      size_t rebuilt = 0;
+      for (const IndexRebuild& r : index_plan.rebuilds) {
+        rebuilt += r.tdef_page == tdef ? 1 : 0;
+      }
+      if (rebuilt != def.real_indexes.size()) failed.insert(tdef);
+    }
+    if (failed.empty()) break;
+    blocked.insert(failed.begin(), failed.end());
+  }
+  std::vector<uint32_t> freed = index_plan.freed;
+  std::vector<uint32_t> taken;
+  for (const auto& [from, to] : move_plan.moves) {
+    freed.push_back(from);
+    taken.push_back(to);
+  }
+  if (!freed.empty() || !taken.empty()) {
+    auto global_edit = EditGlobalMap(file, freed, taken);
     if (global_edit.ok()) {
       edits[kGlobalUsageMapPage].push_back(std::move(*global_edit));
-      for (uint32_t p : index_plan.freed) {
-        survey.used[p] = false;
-        empty[p] = true;
-      }
+      for (uint32_t p : freed) empty[p] = true;
+      for (uint32_t p : taken) empty[p] = false;
     } else {
+      move_plan = MovePlan();
       index_plan = IndexPlan();
     }
   }
-  for (auto& [page, list] : index_plan.edits) {
-    for (RowEdit& e : list) edits[page].push_back(std::move(e));
+  for (auto* more : {&index_plan.edits, &move_plan.edits}) {
+    for (auto& [page, list] : *more) {
+      for (RowEdit& e : list) edits[page].push_back(std::move(e));
+    }
   }
+  const PageMoves& moves = move_plan.moves;
   stats.indexes_rebuilt = static_cast<uint32_t>(index_plan.rebuilds.size());
   stats.index_pages_freed = static_cast<uint32_t>(index_plan.freed.size());
+  stats.data_pages_moved = static_cast<uint32_t>(moves.size());
+  // What each output page holds: the source page written there, 0 = empty.
+  std::vector<uint32_t> source_of(file.page_count(), 0);
+  for (uint32_t p = 0; p < file.page_count(); ++p) {
+    if (!empty[p]) source_of[p] = p;
+  }
+  for (const auto& [from, to] : moves) source_of[to] = from;
   uint32_t last = 0;
   for (uint32_t p = 0; p < file.page_count(); ++p) {
-    if (!empty[p]) last = p;
+    if (source_of[p] != 0 || p <= kGlobalUsageMapPage) last = p;
   }
 
   HVQ_ASSIGN_OR_RETURN(
@@ -459,7 +681,7 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   for (const IndexRebuild& rebuild : index_plan.rebuilds) {
     HVQ_ASSIGN_OR_RETURN(
         std::vector<IndexEntry> entries,
-        LiveIndexEntries(file, rebuild.tdef_page, rebuild.root));
+        LiveIndexEntries(file, rebuild.tdef_page, rebuild.root, moves));
     size_t next = 0;
     HVQ_ASSIGN_OR_RETURN(
         BuiltIndexTree tree,
@@ -484,19 +706,20 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
 
   const std::vector<uint8_t> zero(f.page_size, 0);
   std::vector<uint8_t> page(f.page_size);
-  for (uint32_t p = 1; p <= last; ++p) {
-    if (written[p]) continue;
-    if (empty[p]) {
-      HVQ_RETURN_IF_ERROR(writer->WritePage(p, zero));
+  for (uint32_t out = 1; out <= last; ++out) {
+    if (written[out]) continue;
+    const uint32_t p = source_of[out];
+    if (p == 0) {
+      HVQ_RETURN_IF_ERROR(writer->WritePage(out, zero));
       ++stats.pages_emptied;
       continue;
     }
     HVQ_RETURN_IF_ERROR(file.ReadPage(p, page));
     if (page[0] == static_cast<uint8_t>(PageType::kData)) {
-      auto edits = overflow_plan.edits.find(p);
-      auto repacked = edits == overflow_plan.edits.end()
+      auto page_edits = edits.find(p);
+      auto repacked = page_edits == edits.end()
                           ? RepackDataPage(f, p, page)
-                          : RepackDataPage(f, p, page, edits->second);
+                          : RepackDataPage(f, p, page, page_edits->second);
       if (repacked.ok()) {
         stats.deleted_rows_dropped += repacked->deleted_rows;
         stats.bytes_reclaimed += repacked->bytes_reclaimed;
@@ -506,10 +729,11 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
       }
     } else if (page[0] == static_cast<uint8_t>(PageType::kTableDef)) {
       auto it = survey.tables.find(p);
-      if (it != survey.tables.end())
+      if (it != survey.tables.end()) {
         PatchTableDef(f, it->second, &page, &stats);
+      }
     }
-    HVQ_RETURN_IF_ERROR(writer->WritePage(p, page));
+    HVQ_RETURN_IF_ERROR(writer->WritePage(out, page));
   }
   HVQ_RETURN_IF_ERROR(writer->Finish());
   stats.source_pages = file.page_count();

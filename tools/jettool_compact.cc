@@ -34,7 +34,8 @@ int RunCompactCommand(const std::vector<std::string>& positional,
       << "\nAutoNumber seeds reset: " << stats.autonumber_seeds_reset
       << "\noverflow rows brought home: " << stats.overflow_rows_resolved
       << "\nindexes rebuilt: " << stats.indexes_rebuilt
-      << "\nindex pages freed: " << stats.index_pages_freed << "\n";
+      << "\nindex pages freed: " << stats.index_pages_freed
+      << "\ndata pages moved down: " << stats.data_pages_moved << "\n";
   return kExitOk;
 }
 
