@@ -430,6 +430,12 @@ Result<RowId> DatabaseBuilder::InsertRow(TableId table,
     }
   }
   HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> row, EncodeRow(f, d, fields));
+  // Keys first: a value the key encoder refuses leaves the table unchanged.
+  std::vector<std::vector<uint8_t>> keys(d.real_indexes.size());
+  for (size_t i = 0; i < d.real_indexes.size(); ++i) {
+    HVQ_ASSIGN_OR_RETURN(keys[i],
+                         EncodeIndexKey(f, d, d.real_indexes[i], row_values));
+  }
   const uint32_t reserve =
       f.page_size * static_cast<uint32_t>(100 - options_.fill_percent) / 100;
   if (t.open != nullptr &&
@@ -444,9 +450,7 @@ Result<RowId> DatabaseBuilder::InsertRow(TableId table,
   HVQ_ASSIGN_OR_RETURN(uint8_t slot, t.open->AddRow(row));
   RowId id{t.open_page, slot};
   for (size_t i = 0; i < d.real_indexes.size(); ++i) {
-    HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> key,
-                         EncodeIndexKey(f, d, d.real_indexes[i], row_values));
-    HVQ_RETURN_IF_ERROR(t.index_entries[i]->Add(key, id.page, id.row));
+    HVQ_RETURN_IF_ERROR(t.index_entries[i]->Add(keys[i], id.page, id.row));
   }
   ++t.live_rows;
   ++rows_written_;

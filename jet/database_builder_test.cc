@@ -210,6 +210,35 @@ TEST(DatabaseBuilderTest, Jet3TextUsesTheDatabaseCodePage) {
   EXPECT_EQ(got, std::vector<std::string>{w.s});
 }
 
+TEST(DatabaseBuilderTest, OtherSortOrderIsRecordedAndTextKeysRefused) {
+  hvq::testing::TempDir dir;
+  DatabaseOptions o;
+  o.sort_order = 0x0C0A;  // Spanish
+  const std::string path = dir.path() + "es.mdb";
+  auto b = DatabaseBuilder::Create(path, o);
+  ASSERT_TRUE(b.ok());
+  auto plain = (*b)->AddTable({"P", {{"S", ColumnType::kText}}, {}});
+  ASSERT_TRUE(plain.ok());
+  Value v;
+  v.kind = Value::Kind::kText;
+  v.s = "ni\xc3\xb1o";
+  ASSERT_TRUE((*b)->InsertRow(*plain, {&v, 1}).ok());
+  // Text keys exist only for the General order: refused, never guessed.
+  auto indexed =
+      (*b)->AddTable({"I", {{"S", ColumnType::kText}}, {{"S", {"S"}}}});
+  if (indexed.ok()) {
+    EXPECT_FALSE((*b)->InsertRow(*indexed, {&v, 1}).ok());
+    ASSERT_TRUE((*b)->DropTable(*indexed).ok());
+  }
+  ASSERT_TRUE((*b)->Finish().ok());
+  auto db = Database::Open(path, {});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  EXPECT_EQ((*db)->header().sort_order, 0x0C0Au);
+  auto def = (*db)->ReadTableDef("P");
+  ASSERT_TRUE(def.ok());
+  EXPECT_EQ(def->columns[0].sort_order, 0x0C0A);
+}
+
 TEST(DatabaseBuilderTest, DamagedEncryptedPagesGiveCleanErrors) {
   hvq::testing::TempDir dir;
   GenerateOptions o;
