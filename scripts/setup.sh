@@ -26,8 +26,11 @@ sample=""
 corpus=${HVQ_CORPUS_DIR:-$root/../shared/corpus}
 if [ -f "$corpus/database-js-adodb/test.mdb" ]; then
   sample="$corpus/database-js-adodb/test.mdb"
-elif [ -x build/release/tools/jettool ] && build/release/tools/jettool help 2>&1 | grep -q generate; then
-  build/release/tools/jettool generate --rows 20000 --deleted 0.5 --seed 1 demo/sample.mdb
+elif [ -x build/release/tools/jettool ]; then
+  # No corpus here: a generated database with half its rows deleted.
+  rm -f demo/sample.mdb
+  build/release/tools/jettool generate demo/sample.mdb --rows 20000 --indexes 2 \
+    --deleted 0.5 --seed 1
   sample=demo/sample.mdb
 fi
 if [ -n "$sample" ]; then
