@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config bc
   libgtest-dev libgmock-dev
   unixodbc-dev odbcinst libodbcinst2
   mdbtools mdbtools-dev
