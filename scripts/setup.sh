@@ -17,7 +17,7 @@ ninja -C build/release -j"$(nproc)" >build/release.build.log 2>&1 ||
 
 if [ -x scripts/register_driver.sh ] && [ -f build/release/driver/libhvq_access_setup.so ]; then
   echo "=== register the Access driver with unixODBC (system odbcinst.ini)"
-  scripts/register_driver.sh
+  scripts/register_driver.sh --library "$root/build/release/driver/libhvq_access_setup.so"
 fi
 
 echo "=== demo folder: $root/demo"
