@@ -72,7 +72,9 @@ struct CompactStats {
   uint32_t overflow_rows_resolved = 0;  // rows brought back to their slot
   uint32_t indexes_rebuilt = 0;
   uint32_t index_pages_freed = 0;
-  uint32_t data_pages_moved = 0;  // moved down into free pages
+  uint32_t data_pages_moved = 0;        // moved down into free pages
+  uint32_t long_values_rewritten = 0;   // memo/OLE values stored afresh
+  uint32_t long_value_pages_freed = 0;  // old LVAL pages left free
 };
 
 // Writes the compacted copy of options.source_path to `output_fd`.

@@ -20,6 +20,7 @@
 //     Table definitions get live row counts and AutoNumber seeds. Encrypted
 //     sources are re-encrypted with their key.
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -33,6 +34,7 @@
 #include "jet/index_page.h"
 #include "jet/index_walk.h"
 #include "jet/long_value.h"
+#include "jet/long_value_writer.h"
 #include "jet/page_writer.h"
 #include "jet/row.h"
 #include "jet/table_scan.h"
@@ -182,6 +184,39 @@ Result<Survey> SurveyDatabase(Database& db) {
   return survey;
 }
 
+// A long-value reference in a row to overwrite: the 8 bytes of length, kind
+// and row pointer at `offset` within row `row` of a data page.
+struct LongValuePatch {
+  uint8_t row = 0;
+  uint32_t offset = 0;
+  std::array<uint8_t, 8> ref{};
+};
+
+// Every live memo/OLE value stored outside its row, written again into
+// fresh, densely packed LVAL pages (one writer per column, so each column's
+// usage maps name only its own pages). The pages come from the free pages
+// and the old LVAL pages, lowest first; old LVAL pages not reused become
+// free. Rows keep their size: only the reference's kind and pointer change.
+struct LongValuePlan {
+  std::map<uint32_t, std::vector<LongValuePatch>> patches;  // by data page
+  std::map<uint32_t, std::vector<uint8_t>> pages;           // new LVAL pages
+  std::vector<uint32_t> freed;
+  std::vector<uint32_t> taken;
+  std::map<uint32_t, std::vector<RowEdit>> edits;  // usage-map records
+  uint32_t values = 0;
+};
+
+// Applies the patches of row `row` of `page_number` to `row_bytes`.
+void ApplyLongValuePatches(const LongValuePlan& plan, uint32_t page_number,
+                           uint8_t row, std::vector<uint8_t>* row_bytes) {
+  auto it = plan.patches.find(page_number);
+  if (it == plan.patches.end()) return;
+  for (const LongValuePatch& p : it->second) {
+    if (p.row != row || p.offset + p.ref.size() > row_bytes->size()) continue;
+    std::copy(p.ref.begin(), p.ref.end(), row_bytes->begin() + p.offset);
+  }
+}
+
 // Row edits that bring overflow rows home: the pointer slot receives the
 // row, the slot that held it is deleted. Only direct pointers to a target
 // row are resolved, and only where the home page has room once repacked.
@@ -191,7 +226,8 @@ struct OverflowPlan {
   std::set<std::pair<uint32_t, uint8_t>> resolved_homes;
 };
 
-Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey) {
+Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey,
+                                       const LongValuePlan& lv_plan) {
   const Format& f = file.format();
   std::map<uint32_t, std::vector<Overflow>> by_home;
   for (const Overflow& o : survey.overflows) by_home[o.home_page].push_back(o);
@@ -228,6 +264,8 @@ Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey) {
       replace.row = o.home_row;
       replace.kind = RowEdit::Kind::kReplace;
       replace.bytes.assign(row.begin(), row.end());
+      ApplyLongValuePatches(lv_plan, o.target_page, o.target_row,
+                            &replace.bytes);
       plan.edits[home].push_back(std::move(replace));
       RowEdit drop;
       drop.row = o.target_row;
@@ -423,6 +461,232 @@ Result<std::optional<InlineMap>> ReadInlineMap(PageFile& file,
   return std::optional<InlineMap>(std::move(m));
 }
 
+// Applies the patches of data page `page_number` to its plain bytes.
+Status ApplyLongValuePatches(const Format& f, const LongValuePlan& plan,
+                             uint32_t page_number, std::vector<uint8_t>* page) {
+  auto it = plan.patches.find(page_number);
+  if (it == plan.patches.end()) return Status::Ok();
+  HVQ_ASSIGN_OR_RETURN(DataPage dp, ParseDataPage(f, page_number, *page));
+  for (const LongValuePatch& p : it->second) {
+    HVQ_ASSIGN_OR_RETURN(Bytes row, dp.RowBytes(*page, p.row));
+    if (p.offset + p.ref.size() > row.size()) {
+      return Status::Internal("long-value patch past its row");
+    }
+    const size_t at = static_cast<size_t>(row.data() - page->data()) + p.offset;
+    std::copy(p.ref.begin(), p.ref.end(), page->begin() + at);
+  }
+  return Status::Ok();
+}
+
+// Plans the rewrite; returns an empty plan (nothing changes) where it
+// cannot be carried out: a long-value usage map that is not inline or
+// cannot name the new pages, not enough pages, a global map that cannot
+// record the change.
+Result<LongValuePlan> PlanLongValues(Database& db, const Survey& survey,
+                                     const std::vector<bool>& empty) {
+  PageFile& file = db.pages();
+  const Format& f = file.format();
+  std::set<uint32_t> old_pages;
+  // Usage-map records of long-value columns, by record, with their map.
+  std::map<uint32_t, InlineMap> maps;
+  std::vector<TableDef> defs;
+  for (const auto& [tdef, patch] : survey.tables) {
+    (void)patch;
+    HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef));
+    for (const VarColumnUsage& u : def.var_column_usage) {
+      for (RowPointer ptr : {u.used_pages, u.free_pages}) {
+        if (ptr.page == 0) continue;
+        HVQ_ASSIGN_OR_RETURN(auto m, ReadInlineMap(file, ptr));
+        if (!m) return LongValuePlan();
+        for (uint32_t p : m->pages) {
+          if (p > kGlobalUsageMapPage && p < file.page_count()) {
+            old_pages.insert(p);
+          }
+        }
+        maps[ptr.ToU32()] = std::move(*m);
+      }
+    }
+    defs.push_back(std::move(def));
+  }
+  // Old pages: LVAL pages named by the maps or holding live values.
+  auto is_lval = [&](uint32_t p) -> Result<bool> {
+    HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(p));
+    if ((*page)[0] != static_cast<uint8_t>(PageType::kData)) return false;
+    auto dp = ParseDataPage(f, p, *page);
+    return dp.ok() && dp->long_value;
+  };
+
+  LongValuePlan plan;
+  std::set<uint32_t> pool_set;
+  for (uint32_t p = kGlobalUsageMapPage + 1; p < empty.size(); ++p) {
+    if (empty[p]) pool_set.insert(p);
+  }
+  // Values are read once to collect their pages, then stored.
+  struct Pending {
+    uint32_t page;
+    uint8_t row;
+    uint32_t offset;
+    uint16_t column;
+    uint32_t tdef;
+  };
+  std::vector<Pending> pending;
+  for (const TableDef& def : defs) {
+    Status row_error;
+    HVQ_RETURN_IF_ERROR(
+        ScanTable(file, def, [&](const RowLocation& loc, Bytes row) {
+          auto slices = CrackRow(f, def, row, loc.data_page, 0);
+          if (!slices.ok()) {
+            row_error = slices.status();
+            return false;
+          }
+          for (const ColumnSlice& s : *slices) {
+            if (!s.present || !s.column->is_long_value()) continue;
+            if (s.data.size() < kLongValueRefSize) continue;
+            auto ref = ParseLongValueRef(s.data);
+            if (!ref.ok()) {
+              row_error = ref.status();
+              return false;
+            }
+            if (ref->kind == LongValueKind::kInline || ref->length == 0) {
+              continue;
+            }
+            auto rows = LongValueRows(file, s.data);
+            if (!rows.ok()) {
+              row_error = rows.status();
+              return false;
+            }
+            for (const RowPointer& r : *rows) old_pages.insert(r.page);
+            pending.push_back(
+                {loc.data_page, loc.data_row,
+                 static_cast<uint32_t>(s.data.data() - row.data()),
+                 s.column->number, def.first_page});
+          }
+          return true;
+        }));
+    HVQ_RETURN_IF_ERROR(row_error);
+  }
+  if (pending.empty()) return plan;
+  std::set<uint32_t> reusable;
+  for (uint32_t p : old_pages) {
+    if (p >= file.page_count() || survey.holds_record[p]) continue;
+    HVQ_ASSIGN_OR_RETURN(bool lval, is_lval(p));
+    if (lval) reusable.insert(p);
+  }
+  pool_set.insert(reusable.begin(), reusable.end());
+  std::vector<uint32_t> pool(pool_set.begin(), pool_set.end());
+  size_t next = 0;
+  auto allocate = [&]() -> Result<uint32_t> {
+    if (next >= pool.size()) {
+      return Status::NotSupported("no page left for long values");
+    }
+    return pool[next++];
+  };
+  auto sink = [&](uint32_t page, Bytes bytes) -> Status {
+    plan.pages[page].assign(bytes.begin(), bytes.end());
+    return Status::Ok();
+  };
+  // One writer per (table, column).
+  std::map<std::pair<uint32_t, uint16_t>, std::unique_ptr<LongValueWriter>>
+      writers;
+  std::map<uint32_t, TableDef*> def_of;
+  for (TableDef& d : defs) def_of[d.first_page] = &d;
+  for (const Pending& pv : pending) {
+    // Re-read the value from the source row.
+    HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(pv.page));
+    HVQ_ASSIGN_OR_RETURN(DataPage dp, ParseDataPage(f, pv.page, *page));
+    HVQ_ASSIGN_OR_RETURN(Bytes row, dp.RowBytes(*page, pv.row));
+    if (pv.offset + kLongValueRefSize > row.size()) {
+      return Status::Internal("long-value reference moved");
+    }
+    const Bytes field = row.subspan(pv.offset);
+    HVQ_ASSIGN_OR_RETURN(LongValueRef ref, ParseLongValueRef(field));
+    HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> value,
+                         ReadLongValue(file, field));
+    auto& w = writers[{pv.tdef, pv.column}];
+    if (w == nullptr) {
+      w = std::make_unique<LongValueWriter>(f, allocate, sink);
+    }
+    const LongValueStorage storage = ref.kind == LongValueKind::kSinglePage &&
+                                             value.size() <= w->MaxRowBytes()
+                                         ? LongValueStorage::kSinglePage
+                                         : LongValueStorage::kChain;
+    auto stored = w->Store(value, storage);
+    if (!stored.ok()) {
+      if (stored.status().code() == StatusCode::kNotSupported) {
+        return LongValuePlan();
+      }
+      return stored.status();
+    }
+    if (stored->data.size() != kLongValueRefSize) {
+      return Status::Internal("long-value reference of unexpected size");
+    }
+    LongValuePatch patch;
+    patch.row = pv.row;
+    patch.offset = pv.offset;
+    std::copy(stored->data.begin(), stored->data.begin() + 8,
+              patch.ref.begin());
+    plan.patches[pv.page].push_back(patch);
+    ++plan.values;
+  }
+  for (auto& [key, w] : writers) {
+    Status st = w->Flush();
+    if (!st.ok()) {
+      if (st.code() == StatusCode::kNotSupported) return LongValuePlan();
+      return st;
+    }
+  }
+  // Usage maps of long-value columns: used = the column's pages, free =
+  // its last page (as a fresh database has them).
+  std::map<uint32_t, std::vector<uint32_t>> record_pages;
+  for (const TableDef& def : defs) {
+    for (const VarColumnUsage& u : def.var_column_usage) {
+      std::vector<uint32_t> used, last;
+      auto w = writers.find({def.first_page, u.column_number});
+      if (w != writers.end()) {
+        used = w->second->pages();
+        if (!used.empty()) last.push_back(used.back());
+      }
+      if (u.used_pages.page != 0) {
+        auto& v = record_pages[u.used_pages.ToU32()];
+        v.insert(v.end(), used.begin(), used.end());
+      }
+      if (u.free_pages.page != 0) {
+        auto& v = record_pages[u.free_pages.ToU32()];
+        v.insert(v.end(), last.begin(), last.end());
+      }
+    }
+  }
+  for (auto& [key, pages] : record_pages) {
+    const InlineMap& m = maps.at(key);
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    auto record = BuildInlineUsageMap(pages, m.first, m.record.size());
+    if (!record.ok() && !pages.empty()) {
+      record = BuildInlineUsageMap(pages, pages.front(), m.record.size());
+    }
+    if (!record.ok()) return LongValuePlan();
+    RowEdit edit;
+    edit.row = m.where.row;
+    edit.bytes = std::move(*record);
+    plan.edits[m.where.page].push_back(std::move(edit));
+  }
+  // A rewrite that saves no page is not worth the churn (and a compacted
+  // file compacts to itself).
+  if (next >= reusable.size()) return LongValuePlan();
+  std::set<uint32_t> now(pool.begin(), pool.begin() + next);
+  for (uint32_t p : reusable) {
+    if (!now.count(p)) plan.freed.push_back(p);
+  }
+  for (uint32_t p : now) {
+    if (!reusable.count(p)) plan.taken.push_back(p);
+  }
+  // The global map must be able to record it.
+  if (!EditGlobalMap(file, plan.freed, plan.taken).ok()) {
+    return LongValuePlan();
+  }
+  return plan;
+}
+
 // Data pages moved down into free pages, so that the file can end sooner.
 // A page moves only where every reference to it can be rewritten: its
 // table's owned (and free-space) usage maps are inline and can name the new
@@ -599,8 +863,16 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   for (uint32_t p : global.free_pages) {
     if (p < empty.size() && !survey.used[p]) empty[p] = true;
   }
+  // Long values first: the LVAL pages they leave become free pages the
+  // data pages can move into.
+  HVQ_ASSIGN_OR_RETURN(LongValuePlan lv_plan,
+                       PlanLongValues(db, survey, empty));
+  for (uint32_t p : lv_plan.freed) empty[p] = true;
+  for (uint32_t p : lv_plan.taken) empty[p] = false;
+  stats.long_values_rewritten = lv_plan.values;
+  stats.long_value_pages_freed = static_cast<uint32_t>(lv_plan.freed.size());
   HVQ_ASSIGN_OR_RETURN(OverflowPlan overflow_plan,
-                       PlanOverflowMoves(file, survey));
+                       PlanOverflowMoves(file, survey, lv_plan));
   stats.overflow_rows_resolved = overflow_plan.resolved;
   std::map<uint32_t, std::vector<RowEdit>>& edits = overflow_plan.edits;
 
@@ -636,6 +908,10 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   }
   std::vector<uint32_t> freed = index_plan.freed;
   std::vector<uint32_t> taken;
+  // Long-value pages handed out were either old LVAL pages (still marked
+  // used) or free pages (taken below).
+  freed.insert(freed.end(), lv_plan.freed.begin(), lv_plan.freed.end());
+  taken.insert(taken.end(), lv_plan.taken.begin(), lv_plan.taken.end());
   for (const auto& [from, to] : move_plan.moves) {
     freed.push_back(from);
     taken.push_back(to);
@@ -647,11 +923,17 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
       for (uint32_t p : freed) empty[p] = true;
       for (uint32_t p : taken) empty[p] = false;
     } else {
+      // The long-value plan alone was checked against the global map.
       move_plan = MovePlan();
       index_plan = IndexPlan();
+      if (!lv_plan.freed.empty() || !lv_plan.taken.empty()) {
+        HVQ_ASSIGN_OR_RETURN(RowEdit lv_edit,
+                             EditGlobalMap(file, lv_plan.freed, lv_plan.taken));
+        edits[kGlobalUsageMapPage].push_back(std::move(lv_edit));
+      }
     }
   }
-  for (auto* more : {&index_plan.edits, &move_plan.edits}) {
+  for (auto* more : {&index_plan.edits, &move_plan.edits, &lv_plan.edits}) {
     for (auto& [page, list] : *more) {
       for (RowEdit& e : list) edits[page].push_back(std::move(e));
     }
@@ -668,7 +950,10 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   for (const auto& [from, to] : moves) source_of[to] = from;
   uint32_t last = 0;
   for (uint32_t p = 0; p < file.page_count(); ++p) {
-    if (source_of[p] != 0 || p <= kGlobalUsageMapPage) last = p;
+    if (source_of[p] != 0 || p <= kGlobalUsageMapPage ||
+        lv_plan.pages.count(p)) {
+      last = p;
+    }
   }
 
   HVQ_ASSIGN_OR_RETURN(
@@ -678,6 +963,10 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
                        file.ReadRawHeaderPage());
   HVQ_RETURN_IF_ERROR(writer->WritePage(0, header_page));
   std::vector<bool> written(file.page_count(), false);
+  for (const auto& [p, bytes] : lv_plan.pages) {
+    HVQ_RETURN_IF_ERROR(writer->WritePage(p, bytes));
+    written[p] = true;
+  }
   for (const IndexRebuild& rebuild : index_plan.rebuilds) {
     HVQ_ASSIGN_OR_RETURN(
         std::vector<IndexEntry> entries,
@@ -716,6 +1005,7 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
     }
     HVQ_RETURN_IF_ERROR(file.ReadPage(p, page));
     if (page[0] == static_cast<uint8_t>(PageType::kData)) {
+      HVQ_RETURN_IF_ERROR(ApplyLongValuePatches(f, lv_plan, p, &page));
       auto page_edits = edits.find(p);
       auto repacked = page_edits == edits.end()
                           ? RepackDataPage(f, p, page)
