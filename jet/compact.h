@@ -75,6 +75,7 @@ struct CompactStats {
   uint32_t data_pages_moved = 0;        // moved down into free pages
   uint32_t long_values_rewritten = 0;   // memo/OLE values stored afresh
   uint32_t long_value_pages_freed = 0;  // old LVAL pages left free
+  uint32_t orphan_pages_freed = 0;      // pages nothing reached, marked free
 };
 
 // Writes the compacted copy of options.source_path to `output_fd`.

@@ -483,7 +483,8 @@ Status ApplyLongValuePatches(const Format& f, const LongValuePlan& plan,
 // cannot name the new pages, not enough pages, a global map that cannot
 // record the change.
 Result<LongValuePlan> PlanLongValues(Database& db, const Survey& survey,
-                                     const std::vector<bool>& empty) {
+                                     const std::vector<bool>& empty,
+                                     const std::vector<uint32_t>& orphans) {
   PageFile& file = db.pages();
   const Format& f = file.format();
   std::set<uint32_t> old_pages;
@@ -678,10 +679,12 @@ Result<LongValuePlan> PlanLongValues(Database& db, const Survey& survey,
     if (!now.count(p)) plan.freed.push_back(p);
   }
   for (uint32_t p : now) {
-    if (!reusable.count(p)) plan.taken.push_back(p);
+    if (!reusable.count(p) || empty[p]) plan.taken.push_back(p);
   }
-  // The global map must be able to record it.
-  if (!EditGlobalMap(file, plan.freed, plan.taken).ok()) {
+  // The global map must be able to record it (with the orphans).
+  std::vector<uint32_t> all_freed = plan.freed;
+  all_freed.insert(all_freed.end(), orphans.begin(), orphans.end());
+  if (!EditGlobalMap(file, all_freed, plan.taken).ok()) {
     return LongValuePlan();
   }
   return plan;
@@ -863,10 +866,23 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   for (uint32_t p : global.free_pages) {
     if (p < empty.size() && !survey.used[p]) empty[p] = true;
   }
+  // Pages nothing reaches (old LVAL pages of deleted values, abandoned
+  // data or index pages) still marked used become free, where the global
+  // map can say so.
+  std::vector<uint32_t> orphans;
+  for (uint32_t p = kGlobalUsageMapPage + 1; p < empty.size(); ++p) {
+    if (!empty[p] && !survey.used[p]) orphans.push_back(p);
+  }
+  if (!orphans.empty() && EditGlobalMap(file, orphans, {}).ok()) {
+    for (uint32_t p : orphans) empty[p] = true;
+  } else {
+    orphans.clear();
+  }
+  stats.orphan_pages_freed = static_cast<uint32_t>(orphans.size());
   // Long values first: the LVAL pages they leave become free pages the
   // data pages can move into.
   HVQ_ASSIGN_OR_RETURN(LongValuePlan lv_plan,
-                       PlanLongValues(db, survey, empty));
+                       PlanLongValues(db, survey, empty, orphans));
   for (uint32_t p : lv_plan.freed) empty[p] = true;
   for (uint32_t p : lv_plan.taken) empty[p] = false;
   stats.long_values_rewritten = lv_plan.values;
@@ -912,6 +928,9 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   // used) or free pages (taken below).
   freed.insert(freed.end(), lv_plan.freed.begin(), lv_plan.freed.end());
   taken.insert(taken.end(), lv_plan.taken.begin(), lv_plan.taken.end());
+  std::vector<uint32_t> base_freed = lv_plan.freed;
+  base_freed.insert(base_freed.end(), orphans.begin(), orphans.end());
+  freed.insert(freed.end(), orphans.begin(), orphans.end());
   for (const auto& [from, to] : move_plan.moves) {
     freed.push_back(from);
     taken.push_back(to);
@@ -926,9 +945,9 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
       // The long-value plan alone was checked against the global map.
       move_plan = MovePlan();
       index_plan = IndexPlan();
-      if (!lv_plan.freed.empty() || !lv_plan.taken.empty()) {
+      if (!base_freed.empty() || !lv_plan.taken.empty()) {
         HVQ_ASSIGN_OR_RETURN(RowEdit lv_edit,
-                             EditGlobalMap(file, lv_plan.freed, lv_plan.taken));
+                             EditGlobalMap(file, base_freed, lv_plan.taken));
         edits[kGlobalUsageMapPage].push_back(std::move(lv_edit));
       }
     }
