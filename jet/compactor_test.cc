@@ -162,6 +162,7 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
   int files = 0, mdb_compared = 0;
   uint32_t overflow_resolved = 0;
   uint32_t data_pages_moved = 0;
+  uint32_t long_values_rewritten = 0, orphan_pages_freed = 0;
   for (const CorpusFile& cf : CorpusFiles()) {
     SCOPED_TRACE(cf.path);
     TempFolder tmp;
@@ -216,6 +217,31 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
       }
     }
     EXPECT_GE(emptied_seen, stats.pages_emptied);
+    for (uint32_t p : global->free_pages) {
+      ASSERT_TRUE(pf.ReadPage(p, page).ok());
+      EXPECT_TRUE(std::all_of(page.begin(), page.end(),
+                              [](uint8_t b) { return b == 0; }))
+          << "free page " << p << " holds data";
+    }
+    // Long-value usage maps name LVAL pages only (they were rewritten to
+    // the fresh pages).
+    for (const TableInfo& t : (*db)->Tables(true)) {
+      auto def = (*db)->ReadTableDef(t.tdef_page);
+      ASSERT_TRUE(def.ok()) << def.status().ToString();
+      for (const VarColumnUsage& u : def->var_column_usage) {
+        if (u.used_pages.page == 0) continue;
+        auto pages = ReadUsageMap(pf, u.used_pages);
+        ASSERT_TRUE(pages.ok()) << pages.status().ToString();
+        for (uint32_t lp : *pages) {
+          ASSERT_TRUE(pf.ReadPage(lp, page).ok());
+          auto dp = ParseDataPage(f, lp, page);
+          EXPECT_TRUE(dp.ok() && dp->long_value)
+              << t.name << ": long-value map names page " << lp;
+        }
+      }
+    }
+    long_values_rewritten += stats.long_values_rewritten;
+    orphan_pages_freed += stats.orphan_pages_freed;
 
     // A second compaction has nothing left to do.
     CompactStats again;
@@ -228,6 +254,8 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
     EXPECT_EQ(again.bytes_reclaimed, 0u);
     EXPECT_EQ(again.overflow_rows_resolved, 0u);
     EXPECT_EQ(again.data_pages_moved, 0u);
+    EXPECT_EQ(again.long_values_rewritten, 0u);
+    EXPECT_EQ(again.orphan_pages_freed, 0u);
     data_pages_moved += stats.data_pages_moved;
 
     // mdbtools sees the same user tables and rows.
@@ -258,6 +286,9 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
   // pages above free ones.
   EXPECT_GT(overflow_resolved, 5u);
   EXPECT_GT(data_pages_moved, 10u);
+  // Several files hold dead long values and pages nothing reaches.
+  EXPECT_GT(long_values_rewritten, 0u);
+  EXPECT_GT(orphan_pages_freed, 100u);
   if (mdbtools) {
     EXPECT_GT(mdb_compared, 100);
   }
