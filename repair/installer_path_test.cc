@@ -13,41 +13,15 @@
 
 #include "platform/testing/temp_dir.h"
 #include "repair/repair_database.h"
+#include "repair/testing/child_process.h"
 
 namespace hvq {
 namespace {
 
+using testing::InChild;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-// Runs `body` in a forked child; returns what it wrote to its pipe.
-std::string InChild(const std::function<std::string()>& body) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "<pipe failed>";
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    std::string out = body();
-    size_t done = 0;
-    while (done < out.size()) {
-      ssize_t n = ::write(fds[1], out.data() + done, out.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string out;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, n);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "<child crashed>";
-  return out;
-}
 
 void RegisterFakeDriver(const std::string& sysini_dir, bool registered) {
   std::string ini;
@@ -143,15 +117,9 @@ TEST(InstallerPath, ProgramFolderNotCurrentDirectory) {
     ::setenv("HVQ_FAKE_OUTPUT_PATH", (folder + "data_repair.mdb").c_str(), 1);
     ::setenv("HVQ_FAKE_OUTPUT_DATA", "compacted", 1);
     if (::chdir(elsewhere.c_str()) != 0) return std::string("<chdir>");
-    std::string cmd = "'" + folder + "hvq_repair_cli'";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return std::string("<popen>");
-    std::string text;
-    char buf[256];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    ::pclose(p);
-    return text;
+    int rc = 0;
+    return testing::RunCommand(testing::ShellQuote(folder + "hvq_repair_cli"),
+                               &rc);
   });
 
   EXPECT_EQ(out, "HVQ_Repair: 資料庫修護成功！\n");

@@ -19,11 +19,15 @@
 
 #include "platform/testing/temp_dir.h"
 #include "repair/repair_database.h"
+#include "repair/testing/child_process.h"
 
 namespace hvq {
 namespace {
 
+using testing::InChild;
 using testing::ReadFile;
+using testing::RunCommand;
+using testing::ShellQuote;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -32,52 +36,11 @@ std::string CorpusDir() {
   return env ? env : HVQ_DEFAULT_CORPUS_DIR;
 }
 
-// Runs a shell command; returns its standard output and sets *rc.
-std::string RunCommand(const std::string& cmd, int* rc) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) {
-    *rc = -1;
-    return out;
-  }
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int status = ::pclose(p);
-  *rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
 std::string Dump(const std::string& file) {
   int rc = 0;
-  std::string out =
-      RunCommand(Quote(HVQ_JETTOOL) + " dump " + Quote(file) + " 2>&1", &rc);
+  std::string out = RunCommand(
+      ShellQuote(HVQ_JETTOOL) + " dump " + ShellQuote(file) + " 2>&1", &rc);
   return rc == 0 ? out : "<dump failed: " + out + ">";
-}
-
-// Runs `body` in a forked child (unixODBC reads ODBCSYSINI once per process)
-// and returns what it wrote to its pipe.
-std::string InChild(const std::function<std::string()>& body) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "<pipe failed>";
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    std::string out = body();
-    if (::write(fds[1], out.data(), out.size()) < 0) ::_exit(1);
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string out;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, n);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return out;
 }
 
 class CaptureSink : public MessageSink {
@@ -132,8 +95,8 @@ TEST(RealDriver, RepairsCorpusCopiesInPlace) {
       EXPECT_LE(after.size(), original.size());
       EXPECT_EQ(Dump(db), dump_before);
       int rc = 0;
-      std::string report =
-          RunCommand(Quote(HVQ_JETTOOL) + " check " + Quote(db) + " 2>&1", &rc);
+      std::string report = RunCommand(
+          ShellQuote(HVQ_JETTOOL) + " check " + ShellQuote(db) + " 2>&1", &rc);
       EXPECT_EQ(rc, 0) << report;
     } else {
       EXPECT_EQ(shown, kFailureMessage);
@@ -154,7 +117,7 @@ TEST(RealDriver, KilledCompactionLeavesSourceAndNoPartialDestination) {
   const std::string src = tmp.path() + "source.mdb";
   int rc = 0;
   std::string out =
-      RunCommand(Quote(HVQ_JETTOOL) + " generate " + Quote(src) +
+      RunCommand(ShellQuote(HVQ_JETTOOL) + " generate " + ShellQuote(src) +
                      " --rows 8000 --indexes 2 --deleted 0.4 --seed 7"
                      " 2>&1",
                  &rc);
@@ -164,8 +127,8 @@ TEST(RealDriver, KilledCompactionLeavesSourceAndNoPartialDestination) {
   // The complete result, for comparison.
   const std::string reference = tmp.path() + "reference.mdb";
   const auto start = std::chrono::steady_clock::now();
-  out = RunCommand(Quote(HVQ_JETTOOL) + " compact " + Quote(src) + " " +
-                       Quote(reference) + " 2>&1",
+  out = RunCommand(ShellQuote(HVQ_JETTOOL) + " compact " + ShellQuote(src) +
+                       " " + ShellQuote(reference) + " 2>&1",
                    &rc);
   ASSERT_EQ(rc, 0) << out;
   const std::string reference_bytes = *ReadFile(reference);
