@@ -24,10 +24,18 @@
 // unresolved overflow row, no usage-map record on the page), so the file
 // ends sooner; the global usage map records every page freed or taken.
 //
-// Not done (yet): moving table definitions, index and long-value pages, so
-// free pages can remain in the middle (written empty); writing rows in
-// primary-key order; regenerating index keys from row values; changing the
-// sort order (a requested order other than the source's is ignored: the
+// Every live memo/OLE value stored outside its row is written again into
+// fresh, densely packed LVAL pages (one run of pages per column, taken from
+// the lowest free pages and old LVAL pages); the rows' references and the
+// columns' long-value usage maps are rewritten; old LVAL pages left over
+// become free. This is done only where it saves a page, so a compacted file
+// compacts to itself. Pages nothing in the file reaches (LVAL pages of
+// deleted values, abandoned pages) are marked free and written empty.
+//
+// Not done (yet): moving table definitions and index pages, so free pages
+// remain in the middle (written empty) below the last table definition; writing
+// rows in primary-key order; regenerating index keys from row values; changing
+// the sort order (a requested order other than the source's is ignored: the
 // copy keeps the source's, which its indexes are built for).
 //
 // Contract: CompactDatabase reads the source through its own read-only

@@ -8,12 +8,15 @@
 //     every live row (overflow rows followed) and every long value. Any read
 //     error ends the compaction. The survey marks the pages the structure
 //     uses and counts live rows and the largest AutoNumber values.
-//  2. Plan: overflow rows that fit their home page come home; table data
-//     pages move down into free pages where every reference can be
+//  2. Plan: pages nothing reaches become free; live long values are
+//     stored again in fresh dense LVAL pages (row references patched in
+//     place, same size); overflow rows that fit their home page come home;
+//     table data pages move down into free pages where every reference can be
 //     rewritten; each index tree with an inline usage map is rebuilt from
 //     its live entries (row pointers of moved pages rewritten) into its own
 //     pages, root kept in place; usage maps are rewritten to match.
-//  3. Write: page 0 as stored; rebuilt index pages; each data page repacked
+//  3. Write: page 0 as stored; new LVAL pages; rebuilt index pages; each data
+//  page repacked
 //     (deleted rows' bytes dropped, live rows back to back, row numbers
 //     kept, planned row edits applied) at its new place; pages that are
 //     free are written empty; pages after the last used one are left out.
