@@ -45,30 +45,6 @@ constexpr uint8_t kHeaderMaskedPrologue[] = {
 constexpr uint32_t kJet4TrailerValue = 0x654;
 constexpr std::string_view kJet4TrailerText = "4.0";
 
-uint16_t FixedSize(ColumnType t) {
-  switch (t) {
-    case ColumnType::kBool:
-      return 1;
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kInt:
-      return 2;
-    case ColumnType::kLong:
-    case ColumnType::kFloat:
-      return 4;
-    case ColumnType::kMoney:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return 8;
-    case ColumnType::kGuid:
-      return 16;
-    case ColumnType::kNumeric:
-      return 17;
-    default:
-      return 0;
-  }
-}
-
 bool IsVariable(ColumnType t) {
   return t == ColumnType::kText || t == ColumnType::kBinary ||
          t == ColumnType::kMemo || t == ColumnType::kOle;
@@ -281,8 +257,12 @@ Result<DatabaseBuilder::TableId> DatabaseBuilder::AddTableInternal(
         }
       }
     } else {
-      uint16_t size = FixedSize(cs.type);
-      if (size == 0) {
+      // A Bool column records length 1 though its value is the null-mask
+      // bit; the row writer has no BigInt encoding.
+      const uint16_t size = cs.type == ColumnType::kBool
+                                ? 1
+                                : static_cast<uint16_t>(FixedDataSize(cs.type));
+      if (size == 0 || cs.type == ColumnType::kBigInt) {
         return Status::InvalidArgument("column '" + cs.name +
                                        "' has an unsupported type");
       }
@@ -366,6 +346,17 @@ Result<const TableDef*> DatabaseBuilder::Definition(TableId table) const {
   return Status::NotFound("no table " + std::to_string(table));
 }
 
+Result<DatabaseBuilder::Table*> DatabaseBuilder::LiveTable(TableId table) {
+  Table* found = nullptr;
+  for (auto& t : tables_) {
+    if (t->def.first_page == table && !t->dropped) found = t.get();
+  }
+  if (found == nullptr) {
+    return Status::NotFound("no table " + std::to_string(table));
+  }
+  return found;
+}
+
 Status DatabaseBuilder::FlushDataPage(Table& t) {
   if (t.open == nullptr) return Status::Ok();
   std::vector<uint8_t> page = t.open->Build();
@@ -380,12 +371,7 @@ Result<RowId> DatabaseBuilder::InsertRow(TableId table,
                                          std::span<const Value> values,
                                          LongValueStorage storage) {
   if (finished_) return Status::InvalidArgument("builder already finished");
-  Table* tp = nullptr;
-  for (auto& t : tables_) {
-    if (t->def.first_page == table && !t->dropped) tp = t.get();
-  }
-  if (tp == nullptr)
-    return Status::NotFound("no table " + std::to_string(table));
+  HVQ_ASSIGN_OR_RETURN(Table* const tp, LiveTable(table));
   Table& t = *tp;
   const TableDef& d = t.def;
   const Format& f = *format_;
@@ -458,12 +444,7 @@ Result<RowId> DatabaseBuilder::InsertRow(TableId table,
 }
 
 Status DatabaseBuilder::DeleteRow(TableId table, RowId row) {
-  Table* tp = nullptr;
-  for (auto& t : tables_) {
-    if (t->def.first_page == table && !t->dropped) tp = t.get();
-  }
-  if (tp == nullptr)
-    return Status::NotFound("no table " + std::to_string(table));
+  HVQ_ASSIGN_OR_RETURN(Table* const tp, LiveTable(table));
   Table& t = *tp;
   const uint32_t key = (row.page << 8) | row.row;
   if (!t.deleted.insert(key).second) {

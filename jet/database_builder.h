@@ -124,6 +124,8 @@ class DatabaseBuilder {
 
   Result<uint32_t> AllocatePage();
   Result<TableId> AddTableInternal(const TableSpec& spec, bool system);
+  // The table `table` names unless dropped; NotFound otherwise.
+  Result<Table*> LiveTable(TableId table);
   Status FlushDataPage(Table& t);
   Status WriteCatalog();
   Status BuildIndexes(Table& t);

@@ -94,6 +94,29 @@ std::string_view ColumnTypeName(ColumnType type) {
   }
 }
 
+size_t FixedDataSize(ColumnType type) {
+  switch (type) {
+    case ColumnType::kByte:
+      return 1;
+    case ColumnType::kInt:
+      return 2;
+    case ColumnType::kLong:
+    case ColumnType::kFloat:
+      return 4;
+    case ColumnType::kMoney:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kBigInt:
+      return 8;
+    case ColumnType::kGuid:
+      return 16;
+    case ColumnType::kNumeric:
+      return 17;
+    default:
+      return 0;
+  }
+}
+
 std::vector<const ColumnDef*> TableDef::ColumnsByNumber() const {
   std::vector<const ColumnDef*> out;
   out.reserve(columns.size());

@@ -60,6 +60,10 @@ enum class ColumnType : uint8_t {
 
 std::string_view ColumnTypeName(ColumnType type);
 
+// Bytes a value of a fixed-size type takes in a row's fixed area. 0 for Bool
+// (the null-mask bit is its value) and for variable or unknown types.
+size_t FixedDataSize(ColumnType type);
+
 // Column flag bits.
 inline constexpr uint8_t kColumnFlagFixed = 0x01;
 inline constexpr uint8_t kColumnFlagNullable = 0x02;

@@ -23,33 +23,6 @@ float LoadFloat(const uint8_t* p) {
   return f;
 }
 
-size_t FixedSize(ColumnType type) {
-  switch (type) {
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kInt:
-      return 2;
-    case ColumnType::kLong:
-      return 4;
-    case ColumnType::kMoney:
-      return 8;
-    case ColumnType::kFloat:
-      return 4;
-    case ColumnType::kDouble:
-      return 8;
-    case ColumnType::kDateTime:
-      return 8;
-    case ColumnType::kGuid:
-      return 16;
-    case ColumnType::kNumeric:
-      return 17;
-    case ColumnType::kBigInt:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 // Days from civil (proleptic Gregorian), after H. Hinnant's algorithm.
 void CivilFromDays(int64_t z, int64_t* y, int* m, int* d) {
   z += 719468;
@@ -103,7 +76,7 @@ std::string ShortestDouble(double d, bool is_float) {
 }  // namespace
 
 Result<Value> DecodeFixedValue(ColumnType type, Bytes data, uint8_t scale) {
-  size_t need = FixedSize(type);
+  size_t need = FixedDataSize(type);
   if (need == 0) {
     return Status::InvalidArgument("not a fixed-size column type");
   }
