@@ -284,6 +284,40 @@ Result<std::vector<uint8_t>> BuildIndexPage(const Format& format,
   return out;
 }
 
+Result<std::vector<IndexEntry>> BuildIntermediateLevel(
+    const std::vector<IndexEntry>& children,
+    const std::vector<std::pair<size_t, size_t>>& groups,
+    const PageAllocator& allocate_page,
+    const std::function<Status(IndexPage& page, uint32_t number)>& emit) {
+  std::vector<uint32_t> numbers;
+  numbers.reserve(groups.size());
+  for (size_t g = 0; g < groups.size(); ++g) {
+    HVQ_ASSIGN_OR_RETURN(uint32_t n, allocate_page());
+    numbers.push_back(n);
+  }
+  std::vector<IndexEntry> next_level;
+  next_level.reserve(groups.size());
+  for (size_t g = 0; g < groups.size(); ++g) {
+    IndexPage page;
+    page.leaf = false;
+    page.prev_page = g > 0 ? numbers[g - 1] : 0;
+    page.next_page = g + 1 < groups.size() ? numbers[g + 1] : 0;
+    const auto [begin, end] = groups[g];
+    if (end - begin == 1) {
+      page.entries.push_back(children[begin]);
+    } else {
+      // The last child is the tail page and has no stored entry.
+      page.entries.assign(children.begin() + begin, children.begin() + end - 1);
+      page.tail_page = children[end - 1].child_page;
+    }
+    HVQ_RETURN_IF_ERROR(emit(page, numbers[g]));
+    IndexEntry up = children[end - 1];
+    up.child_page = numbers[g];
+    next_level.push_back(std::move(up));
+  }
+  return next_level;
+}
+
 Result<BuiltIndexTree> BuildIndexTree(const Format& format, uint32_t tdef_page,
                                       const std::vector<IndexEntry>& entries,
                                       const PageAllocator& allocate_page,
@@ -383,29 +417,9 @@ Result<BuiltIndexTree> BuildIndexTree(const Format& format, uint32_t tdef_page,
   while (children.size() > 1) {
     HVQ_ASSIGN_OR_RETURN(auto groups,
                          split(children, /*leaf=*/false, capacity));
-    HVQ_ASSIGN_OR_RETURN(numbers, allocate(groups.size()));
-    std::vector<IndexEntry> next_level;
-    for (size_t g = 0; g < groups.size(); ++g) {
-      IndexPage page;
-      page.leaf = false;
-      page.prev_page = g > 0 ? numbers[g - 1] : 0;
-      page.next_page = g + 1 < groups.size() ? numbers[g + 1] : 0;
-      const size_t begin = groups[g].first, end = groups[g].second;
-      if (end - begin == 1) {
-        page.entries.push_back(children[begin]);
-      } else {
-        // The last child is the tail page and has no stored entry.
-        page.entries.assign(children.begin() + begin,
-                            children.begin() + end - 1);
-        page.tail_page = children[end - 1].child_page;
-      }
-      HVQ_RETURN_IF_ERROR(emit(page, numbers[g]));
-      IndexEntry up = children[end - 1];
-      up.child_page = numbers[g];
-      next_level.push_back(std::move(up));
-    }
-    children = std::move(next_level);
-    tree.root_page = numbers[0];
+    HVQ_ASSIGN_OR_RETURN(children, BuildIntermediateLevel(children, groups,
+                                                          allocate_page, emit));
+    tree.root_page = children.front().child_page;
   }
   return tree;
 }

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "jet/byte_order.h"
@@ -131,6 +132,18 @@ Result<BuiltIndexTree> BuildIndexTree(const Format& format, uint32_t tdef_page,
                                       const std::vector<IndexEntry>& entries,
                                       const PageAllocator& allocate_page,
                                       int fill_percent = 100);
+
+// Builds one intermediate level over `children` (each names a page of the
+// level below in child_page), one page per run [begin, end) of `groups`.
+// Takes a page number per run from `allocate_page` before handing any page
+// to `emit`; a run's last child is its page's tail page unless the run has
+// only one child. Returns the level above: per page, its last child entry
+// pointing at that page.
+Result<std::vector<IndexEntry>> BuildIntermediateLevel(
+    const std::vector<IndexEntry>& children,
+    const std::vector<std::pair<size_t, size_t>>& groups,
+    const PageAllocator& allocate_page,
+    const std::function<Status(IndexPage& page, uint32_t number)>& emit);
 
 }  // namespace hvq::jet
 

@@ -267,31 +267,13 @@ Result<uint32_t> StreamingIndexWriter::Finish() {
       groups.emplace_back(begin, end);
       begin = end;
     }
-    std::vector<uint32_t> numbers;
-    for (size_t g = 0; g < groups.size(); ++g) {
-      HVQ_ASSIGN_OR_RETURN(uint32_t n, allocate_());
-      numbers.push_back(n);
-    }
-    std::vector<IndexEntry> next_level;
-    for (size_t g = 0; g < groups.size(); ++g) {
-      IndexPage page;
-      page.leaf = false;
-      page.prev_page = g > 0 ? numbers[g - 1] : 0;
-      page.next_page = g + 1 < groups.size() ? numbers[g + 1] : 0;
-      const auto [b, e] = groups[g];
-      if (e - b == 1) {
-        page.entries.push_back(children[b]);
-      } else {
-        page.entries.assign(children.begin() + b, children.begin() + e - 1);
-        page.tail_page = children[e - 1].child_page;
-      }
-      HVQ_RETURN_IF_ERROR(Emit(page, numbers[g]));
-      IndexEntry up = children[e - 1];
-      up.child_page = numbers[g];
-      next_level.push_back(std::move(up));
-    }
-    children = std::move(next_level);
-    root = numbers[0];
+    HVQ_ASSIGN_OR_RETURN(
+        children,
+        BuildIntermediateLevel(children, groups, allocate_,
+                               [this](IndexPage& page, uint32_t number) {
+                                 return Emit(page, number);
+                               }));
+    root = children.front().child_page;
   }
   return root;
 }
