@@ -460,6 +460,18 @@ std::vector<std::string> OracleRow(const std::vector<Value>& values) {
   return out;
 }
 
+// Expected rows of generated table `t` that were not deleted, in order.
+std::vector<std::vector<std::string>> OracleRows(const GenerateOptions& o,
+                                                 uint32_t t) {
+  std::vector<std::vector<std::string>> out;
+  for (uint64_t r = 0; r < o.rows; ++r) {
+    if (!GeneratedRowDeleted(o, t, r)) {
+      out.push_back(OracleRow(GeneratedRow(o, t, r)));
+    }
+  }
+  return out;
+}
+
 std::string FromHex(const std::string& hex) {
   std::string out;
   for (size_t k = 0; k + 1 < hex.size(); k += 2) {
@@ -521,12 +533,7 @@ TEST_P(OracleTest, MdbtoolsExportsTheGeneratedRows) {
         &st);
     ASSERT_EQ(st, 0);
     std::vector<std::string> lines = Lines(out);
-    std::vector<std::vector<std::string>> want;
-    for (uint64_t r = 0; r < o.rows; ++r) {
-      if (!GeneratedRowDeleted(o, t, r)) {
-        want.push_back(OracleRow(GeneratedRow(o, t, r)));
-      }
-    }
+    std::vector<std::vector<std::string>> want = OracleRows(o, t);
     ASSERT_EQ(lines.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) {
       std::vector<std::string> got = Split(lines[i], '|');
@@ -590,12 +597,7 @@ TEST_P(OracleTest, MdbReaderReadsTheGeneratedRows) {
   ASSERT_EQ(got.size(), 2u);
   for (uint32_t t = 1; t <= 2; ++t) {
     auto& rows = got["T" + std::to_string(t)];
-    std::vector<std::vector<std::string>> want;
-    for (uint64_t r = 0; r < o.rows; ++r) {
-      if (!GeneratedRowDeleted(o, t, r)) {
-        want.push_back(OracleRow(GeneratedRow(o, t, r)));
-      }
-    }
+    std::vector<std::vector<std::string>> want = OracleRows(o, t);
     ASSERT_EQ(rows.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) {
       // mdb-reader gives booleans as "1"/"0" through the dump script.

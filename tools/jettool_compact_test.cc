@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "jet/testdata/core_corpus.h"
 #include "platform/testing/temp_dir.h"
 #include "tools/jettool_lib.h"
+#include "tools/testing/jettool_run.h"
 
 namespace hvq::tools {
 namespace {
@@ -18,16 +18,8 @@ namespace {
 using jet::testing::CorpusFiles;
 using jet::testing::HaveCorpus;
 
-struct ToolRun {
-  int code;
-  std::string out, err;
-};
-
-ToolRun Jettool(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  int code = RunJettool(args, out, err);
-  return ToolRun{code, out.str(), err.str()};
-}
+using tools::testing::Jettool;
+using tools::testing::ToolRun;
 
 TEST(JettoolCompact, CompactedCopiesPassCheckAndDumpAlike) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus not found (set HVQ_CORPUS_DIR)";

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 
 #include "jet/testdata/core_corpus.h"
+#include "tools/testing/jettool_run.h"
 
 namespace hvq::tools {
 namespace {
@@ -13,16 +13,8 @@ namespace {
 using jet::testing::CorpusFiles;
 using jet::testing::HaveCorpus;
 
-struct ToolRun {
-  int code;
-  std::string out, err;
-};
-
-ToolRun Jettool(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  int code = RunJettool(args, out, err);
-  return ToolRun{code, out.str(), err.str()};
-}
+using tools::testing::Jettool;
+using tools::testing::ToolRun;
 
 TEST(JettoolTest, UsageErrors) {
   const std::vector<std::vector<std::string>> bad = {

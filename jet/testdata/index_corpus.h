@@ -21,23 +21,13 @@
 #include "jet/byte_order.h"
 #include "jet/page_file.h"
 #include "jet/table_def.h"
+#include "jet/testdata/core_corpus.h"
 
 namespace hvq::jet::testdata {
 
-inline std::filesystem::path CorpusDir() {
-  if (const char* env = std::getenv("HVQ_CORPUS_DIR"); env && *env) {
-    return env;
-  }
-#ifdef HVQ_DEFAULT_CORPUS_DIR
-  return HVQ_DEFAULT_CORPUS_DIR;
-#else
-  return "../shared/corpus";
-#endif
-}
+inline std::filesystem::path CorpusDir() { return jet::testing::CorpusDir(); }
 
-inline bool HaveCorpus() {
-  return std::filesystem::exists(CorpusDir() / "MANIFEST.tsv");
-}
+inline bool HaveCorpus() { return jet::testing::HaveCorpus(); }
 
 // One MANIFEST.tsv row: column name -> value.
 using ManifestRow = std::map<std::string, std::string>;
