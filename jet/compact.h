@@ -43,7 +43,8 @@
 // `output_fd`, an empty file opened for reading and writing that the caller
 // owns and commits. On any error the content written so far is meaningless
 // and the caller discards it. Memory is bounded by the page cache, a few
-// bits per page, one long value and the entries of one index at a time.
+// bits per page, one long value, the entries of one index at a time and
+// the rewritten LVAL pages (held until the copy is written).
 #ifndef HVQ_JET_COMPACT_H_
 #define HVQ_JET_COMPACT_H_
 
