@@ -103,7 +103,7 @@ class DatabaseBuilder {
   // The definition as it will be written (column numbers, offsets, ...).
   Result<const TableDef*> Definition(TableId table) const;
 
-  // Appends a row; `values` in column order of the spec. Memo/OLE values
+  // Appends a row; `values` in the order of `TableSpec::columns`. Memo/OLE values
   // use `storage` (kAuto: by size).
   Result<RowId> InsertRow(TableId table, std::span<const Value> values,
                           LongValueStorage storage = LongValueStorage::kAuto);

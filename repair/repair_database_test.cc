@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/testing/temp_dir.h"
+#include "repair/testing/fake_installer.h"
 
 namespace hvq {
 namespace {
@@ -60,23 +61,7 @@ class RecordingSink : public MessageSink {
   std::vector<std::string> shown;
 };
 
-// Runs `behaviour` as the driver; records what it was given.
-class FakeInstaller : public Installer {
- public:
-  int ConfigDataSource(uint16_t request, const std::string& driver,
-                       const std::string& attributes) override {
-    ++calls;
-    last_request = request;
-    last_driver = driver;
-    last_attributes = attributes;
-    return behaviour ? behaviour() : 0;
-  }
-  std::function<int()> behaviour;
-  int calls = 0;
-  uint16_t last_request = 0;
-  std::string last_driver;
-  std::string last_attributes;
-};
+using testing::FakeInstaller;
 
 // The real file calls, with one step made to fail.
 class FaultyFileOps : public FileOps {

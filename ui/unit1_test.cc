@@ -22,6 +22,7 @@
 
 #include "platform/file_ops.h"
 #include "repair/repair_database.h"
+#include "repair/testing/fake_installer.h"
 #include "ui/application.h"
 #include "ui/skin.h"
 
@@ -30,23 +31,7 @@ namespace {
 
 const char kCaption[] = "HVQ資料庫維護程式 2005/08/13";
 
-// Stands in for the ODBC installer: runs `behaviour` with the folder the
-// program lives in and counts the calls.
-class FakeInstaller : public Installer {
- public:
-  int ConfigDataSource(uint16_t request, const std::string& driver,
-                       const std::string& attributes) override {
-    ++calls;
-    last_request = request;
-    last_driver = driver;
-    last_attributes = attributes;
-    return behaviour ? behaviour() : 0;
-  }
-  std::function<int()> behaviour;
-  int calls = 0;
-  uint16_t last_request = 0;
-  std::string last_driver, last_attributes;
-};
+using testing::FakeInstaller;
 
 // What a message box showed while it was open.
 struct SeenBox {
