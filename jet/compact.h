@@ -1,90 +1,101 @@
 // Compaction: writes a fresh copy of a Jet 3 / Jet 4 database.
 //
 // The copy has the source's version, page size, code page, sort order,
-// password and encryption key; page 0 is carried over byte for byte. Every
-// object of the catalog is carried (user and system tables, queries,
-// relationships, properties, access entries). Pages keep their numbers
-// (except table data pages moved down, below), so references stay valid:
-// each data page is repacked (the
-// bytes of deleted rows are dropped and live rows lie back to back; row
-// numbers are kept, deleted slots stay as empty slots or, after the last
-// live row, leave the row-offset table; overflow rows move
-// back into the slot that lists them where its page has room), free pages are
-// written empty and free pages at the end are left out, so the copy is
-// never larger than the source. Stale row counts are corrected and
-// AutoNumber seeds set to the largest live value. Before anything is
-// written the whole source is read (definitions, usage maps, index trees,
-// rows, long values); damage found there refuses the compaction.
+// password and encryption key; page 0 is carried over byte for byte (an
+// unencrypted source asked to be encrypted gets a new database key there).
+// Every table of the catalog is carried, system tables included, so every
+// object the catalog lists (tables, queries, relationships, properties,
+// access entries) comes along. Layout of the copy:
 //
-// Every index tree whose usage map is inline is rebuilt from its live
-// entries (entries of deleted rows dropped, pages packed) into its own pages,
-// the root staying in place; pages it no longer needs become free. Table
-// data pages move down into free pages where every reference to them can be
-// rewritten (inline usage maps, all of the table's indexes rebuilt, no
-// unresolved overflow row, no usage-map record on the page), so the file
-// ends sooner; the global usage map records every page freed or taken.
+//   page 0         the source's header page
+//   page 1         global usage map (rows 0 and 1)
+//   pages 2 ..     every table definition, back to back: the catalog's
+//                  first (its Id, 2, never changes), then the others in the
+//                  order of their source pages
+//   then, table by table in the same order:
+//                  data pages (live rows packed densely, in primary-key
+//                  order where the table has one, overflow rows resolved,
+//                  deleted rows gone), the LVAL pages of its memo/OLE values
+//                  (one run per column, packed densely, interleaved with the
+//                  data pages as rows are written) and its index trees
+//   last           the pages holding usage-map records (and, for large
+//                  tables, their map pages) and, for large files, the
+//                  global map's own map pages.
+// No page is free: the file ends at its last used page.
 //
-// Every live memo/OLE value stored outside its row is written again into
-// fresh, densely packed LVAL pages (one run of pages per column, taken from
-// the lowest free pages and old LVAL pages); the rows' references and the
-// columns' long-value usage maps are rewritten; old LVAL pages left over
-// become free. This is done only where it saves a page, so a compacted file
-// compacts to itself. Pages nothing in the file reaches (LVAL pages of
-// deleted values, abandoned pages) are marked free and written empty.
+// Rows are copied byte for byte; only long-value references (new row
+// pointers) and catalog Ids change. A table's catalog Id is its definition
+// page, so every column known to hold object Ids (MSysObjects Id and
+// ParentId, MSysACEs ObjectId, the navigation-pane tables' object Ids) and
+// every foreign-key reference in a definition is rewritten to the new page.
+// Every index is rebuilt with one entry per live row and the new row
+// pointers: keys are regenerated from the row values (jet/index_key.h) and,
+// where they cannot be (a collation we do not encode), carried over from
+// the source's entries. Row counts are set to the live rows, AutoNumber
+// seeds to the largest live value.
 //
-// Not done (yet): moving table definitions and index pages, so free pages
-// remain in the middle (written empty) below the last table definition; writing
-// rows in primary-key order; regenerating index keys from row values; changing
-// the sort order (a requested order other than the source's is ignored: the
-// copy keeps the source's, which its indexes are built for).
+// The sort order is the source's: a different requested order is ignored,
+// since the index keys are built for the source's.
 //
 // Contract: CompactDatabase reads the source through its own read-only
 // descriptor (it never writes the source) and writes the copy through
 // `output_fd`, an empty file opened for reading and writing that the caller
-// owns and commits. On any error the content written so far is meaningless
-// and the caller discards it. Memory is bounded by the page cache, a few
-// bits per page, one long value, the entries of one index at a time and
-// the rewritten LVAL pages (held until the copy is written).
+// owns and commits. Any read error (damage) ends the compaction; the
+// content written so far is then meaningless and the caller discards it.
+// Memory is bounded by the page cache, one open page per table column, one
+// long value, the sort budget of each index of the table being copied
+// (entries beyond it spill to a temporary file) and, per table, 8 bytes
+// per live row (the map from old to new row pointers) plus a bit per
+// possible row slot of the source while the primary-key order is checked.
 #ifndef HVQ_JET_COMPACT_H_
 #define HVQ_JET_COMPACT_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/status.h"
 
 namespace hvq::jet {
 
+// Where a running compaction is: the table being copied (1-based) of all
+// tables, and live rows copied so far over all tables.
+struct CompactProgress {
+  uint32_t table = 0;
+  uint32_t tables = 0;
+  uint64_t rows = 0;
+};
+
 struct CompactOptions {
   std::string source_path;
   // Checked against the database password; a database without a password
   // accepts any.
   std::string password;
-  // The collating order asked for, by name ("General"); empty keeps the
-  // source's. At present the source's order is always kept (see above).
+  // The collating order asked for, by name ("General"); the source's is
+  // kept (see above).
   std::string sort_order;
   // Ask for an encrypted copy. An encrypted source always gives an
   // encrypted copy with the same key.
   bool encrypt = false;
+  // Called at the start of each table and every 65,536 rows.
+  std::function<void(const CompactProgress&)> progress;
 };
 
 // What one compaction did.
 struct CompactStats {
   uint32_t source_pages = 0;
   uint32_t output_pages = 0;
-  uint32_t tables = 0;                // table definitions read
-  uint32_t pages_emptied = 0;         // free pages written empty
-  uint32_t deleted_rows_dropped = 0;  // deleted slots whose bytes were dropped
-  uint64_t bytes_reclaimed = 0;       // free space gained on data pages
+  uint32_t tables = 0;               // table definitions copied
+  uint32_t tables_renumbered = 0;    // definition (and Id) on a new page
+  uint32_t tables_in_key_order = 0;  // rows written in primary-key order
+  uint64_t rows = 0;                 // live rows copied
   uint32_t row_counts_corrected = 0;
   uint32_t autonumber_seeds_reset = 0;
-  uint32_t overflow_rows_resolved = 0;  // rows brought back to their slot
-  uint32_t indexes_rebuilt = 0;
-  uint32_t index_pages_freed = 0;
-  uint32_t data_pages_moved = 0;        // moved down into free pages
-  uint32_t long_values_rewritten = 0;   // memo/OLE values stored afresh
-  uint32_t long_value_pages_freed = 0;  // old LVAL pages left free
-  uint32_t orphan_pages_freed = 0;      // pages nothing reached, marked free
+  uint32_t overflow_rows_resolved = 0;  // rows stored away from their slot
+  uint32_t indexes_rebuilt = 0;         // keys regenerated from values
+  uint32_t indexes_carried = 0;         // keys carried from the source
+  uint64_t long_values_rewritten = 0;   // memo/OLE values stored afresh
+  uint64_t ids_rewritten = 0;           // object Ids changed in rows
 };
 
 // Writes the compacted copy of options.source_path to `output_fd`.

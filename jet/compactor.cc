@@ -1,841 +1,739 @@
 // Compaction of a Jet database into a fresh file; see compact.h.
 //
-// Pages keep their numbers unless the plan moves them, so most references
-// in the file (catalog Ids, long-value and overflow pointers) stay valid
-// without rewriting. Steps:
-//  1. Survey: open the source, check the password, read every table of the
-//     catalog: its definition pages, usage-map records, every index tree,
-//     every live row (overflow rows followed) and every long value. Any read
-//     error ends the compaction. The survey marks the pages the structure
-//     uses and counts live rows and the largest AutoNumber values.
-//  2. Plan: pages nothing reaches become free; live long values are
-//     stored again in fresh dense LVAL pages (row references patched in
-//     place, same size); overflow rows that fit their home page come home;
-//     table data pages move down into free pages where every reference can be
-//     rewritten; each index tree with an inline usage map is rebuilt from
-//     its live entries (row pointers of moved pages rewritten) into its own
-//     pages, root kept in place; usage maps are rewritten to match.
-//  3. Write: page 0 as stored; new LVAL pages; rebuilt index pages; each data
-//  page repacked
-//     (deleted rows' bytes dropped, live rows back to back, row numbers
-//     kept, planned row edits applied) at its new place; pages that are
-//     free are written empty; pages after the last used one are left out.
-//     Table definitions get live row counts and AutoNumber seeds. Encrypted
-//     sources are re-encrypted with their key.
+// Steps:
+//  1. Open the source (password checked), list the tables of the catalog
+//     and read their definitions. Each definition gets its pages in the
+//     copy (2, 3, ... in source order), which fixes every table's new Id.
+//  2. Copy table by table: rows in primary-key order when the key's index
+//     names every live row exactly once (checked first), else in scan
+//     order. Each row is copied as stored, with object Ids remapped and
+//     out-of-row long values stored again; index entries are collected in
+//     a sorter per index and written as fresh trees once the table's rows
+//     are down.
+//  3. Place the usage-map records, write the patched definitions into
+//     their reserved pages, then page 1 and page 0.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <array>
+#include <cctype>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
+#include <random>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "jet/byte_order.h"
 #include "jet/compact.h"
-#include "jet/compactor_pages.h"
-#include "jet/data_page.h"
+#include "jet/data_page_builder.h"
 #include "jet/database.h"
-#include "jet/index_page.h"
+#include "jet/header.h"
+#include "jet/index_key.h"
 #include "jet/index_walk.h"
 #include "jet/long_value.h"
 #include "jet/long_value_writer.h"
 #include "jet/page_writer.h"
 #include "jet/row.h"
+#include "jet/streaming_index_writer.h"
+#include "jet/table_def_writer.h"
 #include "jet/table_scan.h"
-#include "jet/usage_map.h"
+#include "jet/usage_map_writer.h"
 
 namespace hvq::jet {
 namespace {
 
-struct TablePatch {
-  uint32_t live_rows = 0;
-  uint32_t stored_rows = 0;
+// Memory for the entries of one index before they spill to disk.
+constexpr size_t kIndexSortBudget = 8u << 20;
+// Rows between two progress reports.
+constexpr uint64_t kProgressEvery = 65536;
+
+// Columns known to hold catalog object Ids (a table's Id is its
+// definition page).
+struct IdColumn {
+  std::string_view table;
+  std::string_view column;
+};
+constexpr IdColumn kIdColumns[] = {
+    {"MSysObjects", "Id"},
+    {"MSysObjects", "ParentId"},
+    {"MSysACEs", "ObjectId"},
+    {"MSysNavPaneObjectIDs", "Id"},
+    {"MSysNavPaneGroupToObjects", "ObjectID"},
+};
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Types whose keys index_key always encodes.
+bool AlwaysEncodable(ColumnType t) {
+  switch (t) {
+    case ColumnType::kBool:
+    case ColumnType::kByte:
+    case ColumnType::kInt:
+    case ColumnType::kLong:
+    case ColumnType::kMoney:
+    case ColumnType::kFloat:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kGuid:
+    case ColumnType::kNumeric:
+      return true;
+    default:
+      return false;
+  }
+}
+
+struct SourceTable {
+  std::string name;  // catalog name ("" when the catalog lacks one)
+  TableDef def;
+  std::vector<uint8_t> bytes;  // definition bytes, up to its stated end
+  uint32_t new_first = 0;
+  uint32_t page_count = 0;  // definition pages in the copy
+};
+
+// One real index of the table being copied.
+struct IndexBuild {
+  const RealIndexDef* index = nullptr;
+  std::vector<size_t> positions;  // of its columns in def.columns
+  bool carry = false;             // keys carried from the source's entries
+  bool may_carry = false;         // some column may not be encodable
+  bool has_id_column = false;     // keyed on a remapped Id column
+  bool id_first = false;          // ... as its first column
+  bool id_later = false;          // ... as a later column
+  std::unique_ptr<IndexEntrySorter> sorter;
+};
+
+// What the copy of one table produced, for its definition.
+struct TableOutput {
+  uint64_t live_rows = 0;
   bool has_autonumber = false;
-  uint32_t max_autonumber = 0;  // largest live value, 0 when none
-  uint32_t stored_autonumber = 0;
+  uint32_t max_autonumber = 0;
+  std::vector<uint32_t> data_pages;
+  std::vector<uint32_t> pages_with_room;
+  std::map<uint16_t, std::vector<uint32_t>> lv_pages;  // by column number
+  std::vector<uint32_t> index_roots;                   // by real index
+  std::vector<std::vector<uint32_t>> index_pages;
+  // Usage-map handles (UsageMapRecordSet), filled after the copy.
+  size_t owned = 0, free = 0;
+  std::vector<std::pair<size_t, size_t>> lv_maps;  // per var_column_usage
+  std::vector<size_t> index_maps;
 };
 
-// A row stored away from the slot that lists it.
-struct Overflow {
-  uint32_t home_page = 0;
-  uint8_t home_row = 0;
-  uint32_t target_page = 0;
-  uint8_t target_row = 0;
-};
-
-struct Survey {
-  std::vector<bool> used;          // by page number
-  std::vector<bool> holds_record;  // pages holding usage-map records
-  std::vector<Overflow> overflows;
-  std::map<uint32_t, TablePatch> tables;  // by tdef page
-  uint32_t tables_read = 0;
-
-  void Use(uint32_t page) {
-    if (page < used.size()) used[page] = true;
+class Compactor {
+ public:
+  Compactor(Database& db, PageWriter& out, const CompactOptions& options,
+            CompactStats* stats)
+      : db_(db),
+        file_(db.pages()),
+        f_(db.format()),
+        out_(out),
+        options_(options),
+        stats_(stats),
+        records_(
+            f_, [this]() { return Allocate(); },
+            [this](uint32_t page, Bytes bytes) { return Sink(page, bytes); }) {
   }
-};
 
-// Marks the page holding a usage-map record and, for reference maps, the
-// map pages it names.
-Status UseUsageMap(PageFile& file, RowPointer ptr, Survey* survey) {
-  if (ptr.page == 0) return Status::Ok();
-  survey->Use(ptr.page);
-  if (ptr.page < survey->holds_record.size()) {
-    survey->holds_record[ptr.page] = true;
-  }
-  HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> rec, ReadUsageMapRecord(file, ptr));
-  // Decoding also checks the map pages for damage.
-  HVQ_RETURN_IF_ERROR(DecodeUsageMap(file, rec, ptr).status());
-  if (!rec.empty() && rec[0] == kUsageMapReference) {
-    for (size_t off = 1; off + 4 <= rec.size(); off += 4) {
-      survey->Use(LoadU32Le(rec.data() + off));
+  Status Run();
+
+ private:
+  Result<uint32_t> Allocate() {
+    if (next_page_ >= kIndexMaxDataPage) {
+      return Status::NotSupported("the copy would exceed the page limit");
     }
+    return next_page_++;
+  }
+  Status Sink(uint32_t page, Bytes bytes) { return out_.WritePage(page, bytes); }
+
+  Status LoadTables();
+  Status CopyTable(SourceTable& t, uint32_t number, TableOutput* out);
+  Result<std::map<std::string, std::string>> IdKeyPrefixes(
+      const TableDef& def, const IndexBuild& b);
+  Result<bool> PrimaryKeyOrderHolds(const TableDef& def,
+                                    const RealIndexDef& pk, uint64_t* live);
+  Status WriteDefinition(const SourceTable& t, const TableOutput& out,
+                         const std::vector<RowPointer>& where);
+  void Report(uint32_t table) {
+    if (options_.progress) {
+      options_.progress({table, static_cast<uint32_t>(tables_.size()),
+                         stats_->rows});
+    }
+  }
+
+  Database& db_;
+  PageFile& file_;
+  const Format& f_;
+  PageWriter& out_;
+  const CompactOptions& options_;
+  CompactStats* stats_;
+  UsageMapRecordSet records_;
+  uint32_t next_page_ = kGlobalUsageMapPage + 1;
+  std::vector<SourceTable> tables_;
+  std::map<uint32_t, uint32_t> page_map_;        // old tdef page -> new
+  std::unordered_map<uint32_t, uint32_t> id_map_;  // old Id -> new Id
+};
+
+Status Compactor::LoadTables() {
+  std::map<uint32_t, std::string> names = {{kCatalogTdefPage, ""}};
+  for (const CatalogEntry& e : db_.catalog()) {
+    if (!e.is_table()) continue;
+    auto [it, fresh] = names.emplace(e.tdef_page(), e.name);
+    if (!fresh && it->second.empty()) it->second = e.name;
+  }
+  for (const auto& [page, name] : names) {
+    SourceTable t;
+    t.name = name;
+    std::vector<uint32_t> pages;
+    Status st = ReadTableDefBytes(file_, page, &t.bytes, &pages);
+    if (st.ok()) {
+      auto def = ParseTableDef(f_, page, t.bytes, db_.header().code_page);
+      if (def.ok()) {
+        t.def = std::move(*def);
+        t.def.pages = pages;
+      } else {
+        st = def.status();
+      }
+    }
+    if (!st.ok()) {
+      return st.WithContext("table '" + name + "' (definition page " +
+                            std::to_string(page) + ")");
+    }
+    // The stored length names the definition's end; the parser's end is
+    // the floor.
+    const size_t stated =
+        size_t{f_.tdef_continuation_header_size} +
+        LoadU32Le(t.bytes.data() + f_.tdef_length_offset);
+    const size_t end = std::max<size_t>(t.def.layout.end, stated);
+    if (end < t.bytes.size()) t.bytes.resize(end);
+    uint32_t counted = 0;
+    HVQ_ASSIGN_OR_RETURN(
+        std::vector<TableDefPage> split,
+        BuildTableDefPages(f_, t.bytes, 0, [&]() -> Result<uint32_t> {
+          return ++counted;
+        }));
+    t.page_count = static_cast<uint32_t>(split.size());
+    tables_.push_back(std::move(t));
+  }
+  // The catalog's definition stays on page 2 (it sorts first).
+  for (SourceTable& t : tables_) {
+    t.new_first = next_page_;
+    next_page_ += t.page_count;
+    page_map_[t.def.first_page] = t.new_first;
+    if (t.new_first != t.def.first_page) ++stats_->tables_renumbered;
+  }
+  for (const CatalogEntry& e : db_.catalog()) {
+    if (!e.is_table()) continue;
+    const uint32_t old_id = static_cast<uint32_t>(e.id);
+    id_map_[old_id] = (old_id & 0xFF000000u) | page_map_.at(e.tdef_page());
   }
   return Status::Ok();
 }
 
-Status SurveyTable(Database& db, uint32_t tdef_page, Survey* survey) {
-  PageFile& file = db.pages();
-  HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef_page));
-  for (uint32_t p : def.pages) survey->Use(p);
-  HVQ_RETURN_IF_ERROR(UseUsageMap(file, def.owned_pages, survey));
-  HVQ_RETURN_IF_ERROR(UseUsageMap(file, def.free_pages, survey));
-  for (const VarColumnUsage& u : def.var_column_usage) {
-    HVQ_RETURN_IF_ERROR(UseUsageMap(file, u.used_pages, survey));
-    HVQ_RETURN_IF_ERROR(UseUsageMap(file, u.free_pages, survey));
-  }
-  HVQ_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, OwnedPages(file, def));
-  for (uint32_t p : owned) survey->Use(p);
+// True when walking `pk` yields every live row of the table exactly once
+// (so the rows can be written in its order); `live` receives the count.
+Result<bool> Compactor::PrimaryKeyOrderHolds(const TableDef& def,
+                                             const RealIndexDef& pk,
+                                             uint64_t* live) {
+  std::vector<bool> listed(size_t{file_.page_count()} * 256, false);
+  *live = 0;
+  HVQ_RETURN_IF_ERROR(ScanTable(file_, def, [&](const RowLocation& loc, Bytes) {
+    listed[size_t{loc.page} * 256 + loc.row] = true;
+    ++*live;
+    return true;
+  }));
+  uint64_t entries = 0;
+  bool holds = true;
+  Status st = WalkIndex(PageSourceFor(file_), pk.first_page,
+                        [&](const IndexWalkEntry& w) -> Status {
+                          const size_t slot =
+                              size_t{w.entry->data_page} * 256 +
+                              w.entry->data_row;
+                          if (slot >= listed.size() || !listed[slot]) {
+                            holds = false;
+                            return Status::Internal("walk stopped");
+                          }
+                          listed[slot] = false;
+                          ++entries;
+                          return Status::Ok();
+                        });
+  if (!holds) return false;
+  HVQ_RETURN_IF_ERROR(st);
+  return entries == *live;
+}
 
-  const IndexPageSource source = PageSourceFor(file);
-  for (const RealIndexDef& index : def.real_indexes) {
-    HVQ_RETURN_IF_ERROR(UseUsageMap(file, index.usage_map, survey));
-    if (index.first_page == 0) continue;
-    IndexWalkStats stats;
-    HVQ_RETURN_IF_ERROR(WalkIndex(
-        source, index.first_page,
-        [](const IndexWalkEntry&) { return Status::Ok(); }, nullptr, &stats));
-    for (uint32_t p : stats.pages) survey->Use(p);
+// For an index whose keys are carried and whose first column holds object
+// Ids: the key bytes of each renumbered Id, old -> new. Ids in a later
+// column sit after bytes of unknown length, so such an index is refused.
+// Key bytes are held in strings.
+Result<std::map<std::string, std::string>>
+Compactor::IdKeyPrefixes(const TableDef& def, const IndexBuild& b) {
+  const std::string which = "an index of table at page " +
+                            std::to_string(def.first_page);
+  if (!b.id_first || b.id_later) {
+    return Status::NotSupported(which +
+                                " is keyed on renumbered Ids after other "
+                                "columns and cannot be regenerated");
+  }
+  HVQ_ASSIGN_OR_RETURN(std::vector<KeyColumnSpec> specs,
+                       KeySpecsFor(f_, def, *b.index));
+  std::map<std::string, std::string> out;
+  for (const auto& [from, to] : id_map_) {
+    if (from == to) continue;
+    Value a, z;
+    a.kind = z.kind = Value::Kind::kInt;
+    a.i = static_cast<int32_t>(from);
+    z.i = static_cast<int32_t>(to);
+    std::vector<uint8_t> ka, kz;
+    HVQ_RETURN_IF_ERROR(AppendColumnKey(specs[0], a, &ka));
+    HVQ_RETURN_IF_ERROR(AppendColumnKey(specs[0], z, &kz));
+    out[std::string(ka.begin(), ka.end())] = std::string(kz.begin(), kz.end());
+  }
+  return out;
+}
+
+Status Compactor::CopyTable(SourceTable& t, uint32_t number,
+                            TableOutput* out) {
+  const TableDef& def = t.def;
+  const uint16_t code_page = db_.header().code_page;
+  Report(number);
+
+  // Columns holding object Ids.
+  std::vector<size_t> id_positions;
+  for (const IdColumn& ic : kIdColumns) {
+    if (!SameName(ic.table, t.name)) continue;
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnDef& c = def.columns[i];
+      if (c.type == ColumnType::kLong && SameName(c.name, ic.column)) {
+        id_positions.push_back(i);
+      }
+    }
   }
 
-  TablePatch patch;
-  patch.stored_rows = def.row_count;
-  patch.stored_autonumber = def.next_autonumber;
+  // Index plans.
+  std::vector<IndexBuild> builds(def.real_indexes.size());
+  bool any_may_carry = false;
+  for (size_t k = 0; k < def.real_indexes.size(); ++k) {
+    IndexBuild& b = builds[k];
+    b.index = &def.real_indexes[k];
+    for (const IndexColumn& ic : b.index->columns) {
+      size_t pos = def.columns.size();
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        if (def.columns[i].number == ic.column_number) pos = i;
+      }
+      if (pos == def.columns.size()) {
+        return Status::Corruption(
+            "index " + std::to_string(k) + " names missing column " +
+                std::to_string(ic.column_number),
+            def.first_page, def.layout.real_indexes);
+      }
+      b.positions.push_back(pos);
+      if (!AlwaysEncodable(def.columns[pos].type)) b.may_carry = true;
+      if (std::find(id_positions.begin(), id_positions.end(), pos) !=
+          id_positions.end()) {
+        (b.positions.size() == 1 ? b.id_first : b.id_later) = true;
+        b.has_id_column = true;
+      }
+    }
+    auto specs = KeySpecsFor(f_, def, *b.index);
+    if (!specs.ok()) {
+      b.carry = true;
+    } else {
+      for (const KeyColumnSpec& s : *specs) {
+        if ((s.type == ColumnType::kText || s.type == ColumnType::kMemo) &&
+            CollationFor(s) == TextCollation::kUnsupported) {
+          b.carry = true;
+        }
+      }
+    }
+    b.may_carry = b.may_carry || b.carry;
+    any_may_carry = any_may_carry || b.may_carry;
+    b.sorter = std::make_unique<IndexEntrySorter>(kIndexSortBudget);
+  }
+
+  // Row order.
+  const RealIndexDef* pk = nullptr;
+  for (const LogicalIndexDef& li : def.logical_indexes) {
+    if (li.is_primary() && li.real_index < def.real_indexes.size()) {
+      pk = &def.real_indexes[li.real_index];
+    }
+  }
+  bool key_order = false;
+  if (pk != nullptr && pk->first_page != 0) {
+    uint64_t live = 0;
+    HVQ_ASSIGN_OR_RETURN(key_order, PrimaryKeyOrderHolds(def, *pk, &live));
+  }
+
   const ColumnDef* autonumber = nullptr;
   for (const ColumnDef& c : def.columns) {
     if (c.is_autonumber() && c.type == ColumnType::kLong) autonumber = &c;
   }
-  patch.has_autonumber = autonumber != nullptr;
+  out->has_autonumber = autonumber != nullptr;
+
+  // Long-value writers, one per memo/OLE column.
+  std::map<uint16_t, std::unique_ptr<LongValueWriter>> lv_writers;
+  for (const ColumnDef& c : def.columns) {
+    if (!c.is_long_value()) continue;
+    lv_writers[c.number] = std::make_unique<LongValueWriter>(
+        f_, [this]() { return Allocate(); },
+        [this](uint32_t page, Bytes bytes) { return Sink(page, bytes); });
+  }
+
+  std::unique_ptr<DataPageBuilder> page;
+  uint32_t page_no = 0;
+  auto flush_page = [&]() -> Status {
+    if (page == nullptr) return Status::Ok();
+    if (page->Room() >= f_.page_size / 4) {
+      out->pages_with_room.push_back(page_no);
+    }
+    HVQ_RETURN_IF_ERROR(Sink(page_no, page->Build()));
+    page.reset();
+    return Status::Ok();
+  };
+
+  // Old row pointer (the slot listing the row) -> new, for carried keys.
+  std::vector<std::pair<uint32_t, uint32_t>> moved;
+  bool ids_changed_in_table = false;
+  std::vector<Value> values(def.columns.size());
+  std::vector<uint8_t> row;
+
+  auto emit = [&](const RowLocation& loc, Bytes stored) -> Status {
+    row.assign(stored.begin(), stored.end());
+    if (loc.page != loc.data_page || loc.row != loc.data_row) {
+      ++stats_->overflow_rows_resolved;
+    }
+    HVQ_ASSIGN_OR_RETURN(std::vector<ColumnSlice> slices,
+                         CrackRow(f_, def, row, loc.data_page, 0));
+    auto offset_of = [&](const ColumnSlice& s) {
+      return static_cast<size_t>(s.data.data() - row.data());
+    };
+    for (size_t pos : id_positions) {
+      const ColumnSlice& s = slices[pos];
+      if (!s.present || s.data.size() != 4) continue;
+      auto it = id_map_.find(LoadU32Le(s.data.data()));
+      if (it == id_map_.end() || it->second == it->first) continue;
+      StoreU32Le(row.data() + offset_of(s), it->second);
+      ++stats_->ids_rewritten;
+      ids_changed_in_table = true;
+    }
+    // Index values, read before long-value references change.
+    for (IndexBuild& b : builds) {
+      if (b.carry) continue;
+      for (size_t pos : b.positions) {
+        auto v = DecodeSlice(file_, slices[pos], code_page);
+        if (!v.ok()) {
+          if (v.status().code() != StatusCode::kNotSupported) {
+            return v.status();
+          }
+          b.carry = true;
+          break;
+        }
+        values[pos] = std::move(*v);
+      }
+    }
+    if (autonumber != nullptr) {
+      for (const ColumnSlice& s : slices) {
+        if (s.column != autonumber || !s.present || s.data.size() != 4) {
+          continue;
+        }
+        const int32_t v = static_cast<int32_t>(LoadU32Le(s.data.data()));
+        if (v > 0) {
+          out->max_autonumber =
+              std::max(out->max_autonumber, static_cast<uint32_t>(v));
+        }
+      }
+    }
+    // Long values stored outside the row go to fresh LVAL pages; the
+    // reference keeps its size (only kind and pointer may change).
+    for (const ColumnSlice& s : slices) {
+      if (!s.present || !s.column->is_long_value()) continue;
+      HVQ_ASSIGN_OR_RETURN(LongValueRef ref, ParseLongValueRef(s.data));
+      if (ref.kind == LongValueKind::kInline) continue;
+      uint8_t* at = row.data() + offset_of(s);
+      if (ref.length == 0) {
+        // Nothing to point at: an empty chain.
+        StoreU32Le(at, 0);
+        StoreU32Le(at + 4, 0);
+        continue;
+      }
+      HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> data,
+                           ReadLongValue(file_, s.data));
+      LongValueWriter& w = *lv_writers.at(s.column->number);
+      const LongValueStorage storage = data.size() <= w.MaxRowBytes()
+                                           ? LongValueStorage::kSinglePage
+                                           : LongValueStorage::kChain;
+      HVQ_ASSIGN_OR_RETURN(RowField field, w.Store(data, storage));
+      std::copy(field.data.begin(), field.data.begin() + 8, at);
+      ++stats_->long_values_rewritten;
+    }
+
+    if (page == nullptr || !page->Fits(row.size())) {
+      HVQ_RETURN_IF_ERROR(flush_page());
+      HVQ_ASSIGN_OR_RETURN(page_no, Allocate());
+      page = std::make_unique<DataPageBuilder>(f_, t.new_first);
+      out->data_pages.push_back(page_no);
+      if (!page->Fits(row.size())) {
+        return Status::Corruption(
+            "row of " + std::to_string(row.size()) + " bytes fits no page",
+            loc.data_page, 0);
+      }
+    }
+    HVQ_ASSIGN_OR_RETURN(uint8_t new_row, page->AddRow(row));
+    const RowPointer now{page_no, new_row};
+    if (any_may_carry) {
+      moved.emplace_back(RowPointer{loc.page, loc.row}.ToU32(), now.ToU32());
+    }
+    for (IndexBuild& b : builds) {
+      if (b.carry) continue;
+      if (!IndexCoversRow(def, *b.index, values)) continue;
+      auto key = EncodeIndexKey(f_, def, *b.index, values);
+      if (!key.ok()) {
+        if (key.status().code() != StatusCode::kNotSupported) {
+          return key.status();
+        }
+        b.carry = true;
+        continue;
+      }
+      HVQ_RETURN_IF_ERROR(b.sorter->Add(*key, now.page, now.row));
+    }
+    ++out->live_rows;
+    if (++stats_->rows % kProgressEvery == 0) Report(number);
+    return Status::Ok();
+  };
+
   Status row_error;
-  HVQ_RETURN_IF_ERROR(
-      ScanTable(file, def, [&](const RowLocation& loc, Bytes row) {
-        survey->Use(loc.page);
-        survey->Use(loc.data_page);
-        ++patch.live_rows;
-        if (loc.page != loc.data_page || loc.row != loc.data_row) {
-          survey->overflows.push_back(
-              {loc.page, loc.row, loc.data_page, loc.data_row});
-        }
-        auto slices = CrackRow(file.format(), def, row, loc.data_page, 0);
-        if (!slices.ok()) {
-          row_error = slices.status();
-          return false;
-        }
-        for (const ColumnSlice& s : *slices) {
-          if (!s.present) continue;
-          if (s.column->is_long_value()) {
-            auto rows = LongValueRows(file, s.data);
-            if (!rows.ok()) {
-              row_error =
-                  rows.status().WithContext("column '" + s.column->name + "'");
-              return false;
-            }
-            for (const RowPointer& r : *rows) survey->Use(r.page);
-          } else if (s.column == autonumber && s.data.size() == 4) {
-            const int32_t v = static_cast<int32_t>(LoadU32Le(s.data.data()));
-            if (v > 0) {
-              patch.max_autonumber =
-                  std::max(patch.max_autonumber, static_cast<uint32_t>(v));
-            }
-          }
-        }
-        return true;
-      }));
-  HVQ_RETURN_IF_ERROR(row_error);
-  survey->tables[def.first_page] = patch;
-  ++survey->tables_read;
-  return Status::Ok();
-}
-
-Result<Survey> SurveyDatabase(Database& db) {
-  Survey survey;
-  survey.used.assign(db.pages().page_count(), false);
-  survey.holds_record.assign(db.pages().page_count(), false);
-  survey.Use(0);
-  survey.Use(kGlobalUsageMapPage);
-  std::vector<uint32_t> tdefs = {kCatalogTdefPage};
-  for (const CatalogEntry& e : db.catalog()) {
-    if (e.is_table()) tdefs.push_back(e.tdef_page());
-  }
-  std::sort(tdefs.begin(), tdefs.end());
-  tdefs.erase(std::unique(tdefs.begin(), tdefs.end()), tdefs.end());
-  for (uint32_t tdef : tdefs) {
-    Status st = SurveyTable(db, tdef, &survey);
-    if (!st.ok()) {
-      return st.WithContext("table at page " + std::to_string(tdef));
-    }
-  }
-  return survey;
-}
-
-// A long-value reference in a row to overwrite: the 8 bytes of length, kind
-// and row pointer at `offset` within row `row` of a data page.
-struct LongValuePatch {
-  uint8_t row = 0;
-  uint32_t offset = 0;
-  std::array<uint8_t, 8> ref{};
-};
-
-// Every live memo/OLE value stored outside its row, written again into
-// fresh, densely packed LVAL pages (one writer per column, so each column's
-// usage maps name only its own pages). The pages come from the free pages
-// and the old LVAL pages, lowest first; old LVAL pages not reused become
-// free. Rows keep their size: only the reference's kind and pointer change.
-struct LongValuePlan {
-  std::map<uint32_t, std::vector<LongValuePatch>> patches;  // by data page
-  std::map<uint32_t, std::vector<uint8_t>> pages;           // new LVAL pages
-  std::vector<uint32_t> freed;
-  std::vector<uint32_t> taken;
-  std::map<uint32_t, std::vector<RowEdit>> edits;  // usage-map records
-  uint32_t values = 0;
-};
-
-// Applies the patches of row `row` of `page_number` to `row_bytes`.
-void ApplyLongValuePatches(const LongValuePlan& plan, uint32_t page_number,
-                           uint8_t row, std::vector<uint8_t>* row_bytes) {
-  auto it = plan.patches.find(page_number);
-  if (it == plan.patches.end()) return;
-  for (const LongValuePatch& p : it->second) {
-    if (p.row != row || p.offset + p.ref.size() > row_bytes->size()) continue;
-    std::copy(p.ref.begin(), p.ref.end(), row_bytes->begin() + p.offset);
-  }
-}
-
-// Row edits that bring overflow rows home: the pointer slot receives the
-// row, the slot that held it is deleted. Only direct pointers to a target
-// row are resolved, and only where the home page has room once repacked.
-struct OverflowPlan {
-  std::map<uint32_t, std::vector<RowEdit>> edits;  // by page
-  uint32_t resolved = 0;
-  std::set<std::pair<uint32_t, uint8_t>> resolved_homes;
-};
-
-Result<OverflowPlan> PlanOverflowMoves(PageFile& file, const Survey& survey,
-                                       const LongValuePlan& lv_plan) {
-  const Format& f = file.format();
-  std::map<uint32_t, std::vector<Overflow>> by_home;
-  for (const Overflow& o : survey.overflows) by_home[o.home_page].push_back(o);
-  OverflowPlan plan;
-  for (const auto& [home, list] : by_home) {
-    HVQ_ASSIGN_OR_RETURN(PageRef home_page, file.GetPage(home));
-    HVQ_ASSIGN_OR_RETURN(uint32_t free,
-                         FreeSpaceAfterRepack(f, home, *home_page));
-    HVQ_ASSIGN_OR_RETURN(DataPage home_dp, ParseDataPage(f, home, *home_page));
-    for (const Overflow& o : list) {
-      HVQ_ASSIGN_OR_RETURN(Bytes pointer,
-                           home_dp.RowBytes(*home_page, o.home_row));
-      if (pointer.size() < 4 || pointer[0] != o.target_row ||
-          LoadU24Le(pointer.data() + 1) != o.target_page) {
-        continue;  // a chain of pointers: left as it is
-      }
-      HVQ_ASSIGN_OR_RETURN(PageRef target_page, file.GetPage(o.target_page));
-      HVQ_ASSIGN_OR_RETURN(DataPage target_dp,
-                           ParseDataPage(f, o.target_page, *target_page));
-      if (o.target_row >= target_dp.rows.size() ||
-          !target_dp.rows[o.target_row].overflow_target() ||
-          target_dp.rows[o.target_row].overflow_pointer()) {
-        continue;
-      }
-      HVQ_ASSIGN_OR_RETURN(Bytes row,
-                           target_dp.RowBytes(*target_page, o.target_row));
-      const uint32_t need =
-          row.size() > pointer.size()
-              ? static_cast<uint32_t>(row.size() - pointer.size())
-              : 0;
-      if (need > free) continue;
-      free -= need;
-      RowEdit replace;
-      replace.row = o.home_row;
-      replace.kind = RowEdit::Kind::kReplace;
-      replace.bytes.assign(row.begin(), row.end());
-      ApplyLongValuePatches(lv_plan, o.target_page, o.target_row,
-                            &replace.bytes);
-      plan.edits[home].push_back(std::move(replace));
-      RowEdit drop;
-      drop.row = o.target_row;
-      drop.kind = RowEdit::Kind::kDelete;
-      plan.edits[o.target_page].push_back(std::move(drop));
-      plan.resolved_homes.insert({o.home_page, o.home_row});
-      ++plan.resolved;
-    }
-  }
-  return plan;
-}
-
-// The live entries of an index: walked in tree order, kept where they name
-// a live row of the table (entries of deleted rows are dropped), sorted.
-using PageMoves = std::map<uint32_t, uint32_t>;  // source page -> new page
-
-Result<std::vector<IndexEntry>> LiveIndexEntries(PageFile& file,
-                                                 uint32_t tdef_page,
-                                                 uint32_t root,
-                                                 const PageMoves& moves) {
-  HVQ_ASSIGN_OR_RETURN(std::vector<IndexEntry> entries,
-                       ReadIndexEntries(PageSourceFor(file), root));
-  std::vector<IndexEntry> live;
-  live.reserve(entries.size());
-  for (IndexEntry& e : entries) {
-    if (e.data_page == 0 || e.data_page >= file.page_count()) continue;
-    HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(e.data_page));
-    if ((*page)[0] != static_cast<uint8_t>(PageType::kData)) continue;
-    auto dp = ParseDataPage(file.format(), e.data_page, *page);
-    if (!dp.ok() || dp->long_value || dp->tdef_page != tdef_page ||
-        e.data_row >= dp->rows.size() || dp->rows[e.data_row].deleted()) {
-      continue;
-    }
-    e.child_page = 0;
-    if (auto m = moves.find(e.data_page); m != moves.end()) {
-      e.data_page = m->second;
-    }
-    live.push_back(std::move(e));
-  }
-  std::sort(live.begin(), live.end(),
-            [](const IndexEntry& a, const IndexEntry& b) {
-              return CompareIndexEntries(a, b) < 0;
-            });
-  live.erase(std::unique(live.begin(), live.end(),
-                         [](const IndexEntry& a, const IndexEntry& b) {
-                           return CompareIndexEntries(a, b) == 0;
-                         }),
-             live.end());
-  return live;
-}
-
-// One index tree to rebuild into (some of) its own pages. The root keeps
-// its page, so the table definition needs no change.
-struct IndexRebuild {
-  uint32_t tdef_page = 0;
-  uint32_t root = 0;
-  std::vector<uint32_t> assigned;  // in allocation order; the root last
-};
-
-struct IndexPlan {
-  std::vector<IndexRebuild> rebuilds;
-  std::vector<uint32_t> freed;  // old index pages no tree uses any more
-  std::map<uint32_t, std::vector<RowEdit>> edits;  // usage-map records
-};
-
-// Plans the rebuild of every index whose usage map is inline (type 0).
-// Indexes the plan cannot place in their own pages are left as they are.
-Result<IndexPlan> PlanIndexRebuilds(Database& db, const Survey& survey,
-                                    const PageMoves& moves) {
-  PageFile& file = db.pages();
-  const Format& f = file.format();
-  IndexPlan plan;
-  std::set<uint64_t> edited_records;
-  for (const auto& [tdef_page, patch] : survey.tables) {
-    (void)patch;
-    HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef_page));
-    for (const RealIndexDef& index : def.real_indexes) {
-      if (index.first_page == 0 || index.usage_map.page == 0) continue;
-      const uint64_t record_key = index.usage_map.ToU32();
-      if (!edited_records.insert(record_key).second) continue;
-      IndexWalkStats stats;
-      HVQ_RETURN_IF_ERROR(WalkIndex(
-          PageSourceFor(file), index.first_page,
-          [](const IndexWalkEntry&) { return Status::Ok(); }, nullptr, &stats));
-      HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
-                           ReadUsageMapRecord(file, index.usage_map));
-      if (record.size() <= f.usage_map_inline_bitmap_offset ||
-          record[0] != kUsageMapInline) {
-        continue;
-      }
-      HVQ_ASSIGN_OR_RETURN(
-          std::vector<IndexEntry> entries,
-          LiveIndexEntries(file, def.first_page, index.first_page, moves));
-      uint32_t needed = 0;
-      auto counted =
-          BuildIndexTree(f, def.first_page, entries,
-                         [&]() -> Result<uint32_t> { return ++needed; });
-      if (!counted.ok()) continue;
-      std::vector<uint32_t> old_pages = stats.pages;
-      std::sort(old_pages.begin(), old_pages.end());
-      old_pages.erase(std::unique(old_pages.begin(), old_pages.end()),
-                      old_pages.end());
-      if (needed == 0 || needed > old_pages.size()) continue;
-      IndexRebuild rebuild;
-      rebuild.tdef_page = def.first_page;
-      rebuild.root = index.first_page;
-      for (uint32_t p : old_pages) {
-        if (p != index.first_page && rebuild.assigned.size() + 1 < needed) {
-          rebuild.assigned.push_back(p);
-        }
-      }
-      rebuild.assigned.push_back(index.first_page);
-      std::vector<uint32_t> in_map = rebuild.assigned;
-      std::sort(in_map.begin(), in_map.end());
-      auto new_record = BuildInlineUsageMap(
-          in_map, LoadU32Le(record.data() + f.usage_map_inline_start_offset),
-          record.size());
-      if (!new_record.ok()) continue;
-      for (uint32_t p : old_pages) {
-        if (!std::binary_search(in_map.begin(), in_map.end(), p)) {
-          plan.freed.push_back(p);
-        }
-      }
-      RowEdit edit;
-      edit.row = index.usage_map.row;
-      edit.bytes = std::move(*new_record);
-      plan.edits[index.usage_map.page].push_back(std::move(edit));
-      plan.rebuilds.push_back(std::move(rebuild));
-    }
-  }
-  return plan;
-}
-
-// Marks `freed` free and `taken` used in the global usage map (page 1, row
-// 0) by editing the bits of a copy of its record. Fails with NotSupported
-// when the map is not inline or cannot name a page.
-Result<RowEdit> EditGlobalMap(PageFile& file, std::vector<uint32_t> freed,
-                              std::vector<uint32_t> taken) {
-  const Format& f = file.format();
-  const RowPointer where{kGlobalUsageMapPage, 0};
-  HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
-                       ReadUsageMapRecord(file, where));
-  if (record.size() <= f.usage_map_inline_bitmap_offset ||
-      record[0] != kUsageMapInline) {
-    return Status::NotSupported("the global usage map is not inline");
-  }
-  const uint32_t first =
-      LoadU32Le(record.data() + f.usage_map_inline_start_offset);
-  std::sort(freed.begin(), freed.end());
-  std::sort(taken.begin(), taken.end());
-  auto set_bits = BuildInlineUsageMap(freed, first, record.size());
-  auto clear_bits = BuildInlineUsageMap(taken, first, record.size());
-  if (!set_bits.ok()) return Status::NotSupported(set_bits.status().message());
-  if (!clear_bits.ok()) {
-    return Status::NotSupported(clear_bits.status().message());
-  }
-  for (size_t i = f.usage_map_inline_bitmap_offset; i < record.size(); ++i) {
-    record[i] =
-        static_cast<uint8_t>((record[i] | (*set_bits)[i]) & ~(*clear_bits)[i]);
-  }
-  RowEdit edit;
-  edit.row = where.row;
-  edit.bytes = std::move(record);
-  return edit;
-}
-
-// An inline usage-map record: its pages and the range it can name.
-struct InlineMap {
-  RowPointer where;
-  std::vector<uint8_t> record;
-  std::vector<uint32_t> pages;
-  uint32_t first = 0;
-  uint64_t end = 0;  // one past the last page it can name
-  bool Names(uint32_t page) const { return page >= first && page < end; }
-};
-
-Result<std::optional<InlineMap>> ReadInlineMap(PageFile& file,
-                                               RowPointer where) {
-  const Format& f = file.format();
-  HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
-                       ReadUsageMapRecord(file, where));
-  if (record.size() <= f.usage_map_inline_bitmap_offset ||
-      record[0] != kUsageMapInline) {
-    return std::optional<InlineMap>();
-  }
-  InlineMap m;
-  m.where = where;
-  HVQ_ASSIGN_OR_RETURN(m.pages, DecodeUsageMap(file, record, where));
-  m.first = LoadU32Le(record.data() + f.usage_map_inline_start_offset);
-  m.end =
-      m.first + uint64_t{record.size() - f.usage_map_inline_bitmap_offset} * 8;
-  m.record = std::move(record);
-  return std::optional<InlineMap>(std::move(m));
-}
-
-// Applies the patches of data page `page_number` to its plain bytes.
-Status ApplyLongValuePatches(const Format& f, const LongValuePlan& plan,
-                             uint32_t page_number, std::vector<uint8_t>* page) {
-  auto it = plan.patches.find(page_number);
-  if (it == plan.patches.end()) return Status::Ok();
-  HVQ_ASSIGN_OR_RETURN(DataPage dp, ParseDataPage(f, page_number, *page));
-  for (const LongValuePatch& p : it->second) {
-    HVQ_ASSIGN_OR_RETURN(Bytes row, dp.RowBytes(*page, p.row));
-    if (p.offset + p.ref.size() > row.size()) {
-      return Status::Internal("long-value patch past its row");
-    }
-    const size_t at = static_cast<size_t>(row.data() - page->data()) + p.offset;
-    std::copy(p.ref.begin(), p.ref.end(), page->begin() + at);
-  }
-  return Status::Ok();
-}
-
-// Plans the rewrite; returns an empty plan (nothing changes) where it
-// cannot be carried out: a long-value usage map that is not inline or
-// cannot name the new pages, not enough pages, a global map that cannot
-// record the change.
-Result<LongValuePlan> PlanLongValues(Database& db, const Survey& survey,
-                                     const std::vector<bool>& empty,
-                                     const std::vector<uint32_t>& orphans) {
-  PageFile& file = db.pages();
-  const Format& f = file.format();
-  std::set<uint32_t> old_pages;
-  // Usage-map records of long-value columns, by record, with their map.
-  std::map<uint32_t, InlineMap> maps;
-  std::vector<TableDef> defs;
-  for (const auto& [tdef, patch] : survey.tables) {
-    (void)patch;
-    HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef));
-    for (const VarColumnUsage& u : def.var_column_usage) {
-      for (RowPointer ptr : {u.used_pages, u.free_pages}) {
-        if (ptr.page == 0) continue;
-        HVQ_ASSIGN_OR_RETURN(auto m, ReadInlineMap(file, ptr));
-        if (!m) return LongValuePlan();
-        for (uint32_t p : m->pages) {
-          if (p > kGlobalUsageMapPage && p < file.page_count()) {
-            old_pages.insert(p);
-          }
-        }
-        maps[ptr.ToU32()] = std::move(*m);
-      }
-    }
-    defs.push_back(std::move(def));
-  }
-  // Old pages: LVAL pages named by the maps or holding live values.
-  auto is_lval = [&](uint32_t p) -> Result<bool> {
-    HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(p));
-    if ((*page)[0] != static_cast<uint8_t>(PageType::kData)) return false;
-    auto dp = ParseDataPage(f, p, *page);
-    return dp.ok() && dp->long_value;
-  };
-
-  LongValuePlan plan;
-  std::set<uint32_t> pool_set;
-  for (uint32_t p = kGlobalUsageMapPage + 1; p < empty.size(); ++p) {
-    if (empty[p]) pool_set.insert(p);
-  }
-  // Values are read once to collect their pages, then stored.
-  struct Pending {
-    uint32_t page;
-    uint8_t row;
-    uint32_t offset;
-    uint16_t column;
-    uint32_t tdef;
-  };
-  std::vector<Pending> pending;
-  for (const TableDef& def : defs) {
-    Status row_error;
+  if (key_order) {
+    ++stats_->tables_in_key_order;
+    std::vector<uint8_t> bytes;
+    HVQ_RETURN_IF_ERROR(WalkIndex(
+        PageSourceFor(file_), pk->first_page,
+        [&](const IndexWalkEntry& w) -> Status {
+          RowLocation loc;
+          HVQ_RETURN_IF_ERROR(ResolveRow(file_, w.entry->data_page,
+                                         w.entry->data_row, &loc, &bytes));
+          return emit(loc, bytes);
+        }));
+  } else {
     HVQ_RETURN_IF_ERROR(
-        ScanTable(file, def, [&](const RowLocation& loc, Bytes row) {
-          auto slices = CrackRow(f, def, row, loc.data_page, 0);
-          if (!slices.ok()) {
-            row_error = slices.status();
-            return false;
-          }
-          for (const ColumnSlice& s : *slices) {
-            if (!s.present || !s.column->is_long_value()) continue;
-            if (s.data.size() < kLongValueRefSize) continue;
-            auto ref = ParseLongValueRef(s.data);
-            if (!ref.ok()) {
-              row_error = ref.status();
-              return false;
-            }
-            if (ref->kind == LongValueKind::kInline || ref->length == 0) {
-              continue;
-            }
-            auto rows = LongValueRows(file, s.data);
-            if (!rows.ok()) {
-              row_error = rows.status();
-              return false;
-            }
-            for (const RowPointer& r : *rows) old_pages.insert(r.page);
-            pending.push_back(
-                {loc.data_page, loc.data_row,
-                 static_cast<uint32_t>(s.data.data() - row.data()),
-                 s.column->number, def.first_page});
-          }
-          return true;
+        ScanTable(file_, def, [&](const RowLocation& loc, Bytes bytes) {
+          row_error = emit(loc, bytes);
+          return row_error.ok();
         }));
     HVQ_RETURN_IF_ERROR(row_error);
   }
-  if (pending.empty()) return plan;
-  std::set<uint32_t> reusable;
-  for (uint32_t p : old_pages) {
-    if (p >= file.page_count() || survey.holds_record[p]) continue;
-    HVQ_ASSIGN_OR_RETURN(bool lval, is_lval(p));
-    if (lval) reusable.insert(p);
+  HVQ_RETURN_IF_ERROR(flush_page());
+  for (auto& [number_of_column, w] : lv_writers) {
+    HVQ_RETURN_IF_ERROR(w->Flush());
+    out->lv_pages[number_of_column] = w->pages();
   }
-  pool_set.insert(reusable.begin(), reusable.end());
-  std::vector<uint32_t> pool(pool_set.begin(), pool_set.end());
-  size_t next = 0;
-  auto allocate = [&]() -> Result<uint32_t> {
-    if (next >= pool.size()) {
-      return Status::NotSupported("no page left for long values");
-    }
-    return pool[next++];
-  };
-  auto sink = [&](uint32_t page, Bytes bytes) -> Status {
-    plan.pages[page].assign(bytes.begin(), bytes.end());
-    return Status::Ok();
-  };
-  // One writer per (table, column).
-  std::map<std::pair<uint32_t, uint16_t>, std::unique_ptr<LongValueWriter>>
-      writers;
-  std::map<uint32_t, TableDef*> def_of;
-  for (TableDef& d : defs) def_of[d.first_page] = &d;
-  for (const Pending& pv : pending) {
-    // Re-read the value from the source row.
-    HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(pv.page));
-    HVQ_ASSIGN_OR_RETURN(DataPage dp, ParseDataPage(f, pv.page, *page));
-    HVQ_ASSIGN_OR_RETURN(Bytes row, dp.RowBytes(*page, pv.row));
-    if (pv.offset + kLongValueRefSize > row.size()) {
-      return Status::Internal("long-value reference moved");
-    }
-    const Bytes field = row.subspan(pv.offset);
-    HVQ_ASSIGN_OR_RETURN(LongValueRef ref, ParseLongValueRef(field));
-    HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> value,
-                         ReadLongValue(file, field));
-    auto& w = writers[{pv.tdef, pv.column}];
-    if (w == nullptr) {
-      w = std::make_unique<LongValueWriter>(f, allocate, sink);
-    }
-    const LongValueStorage storage = ref.kind == LongValueKind::kSinglePage &&
-                                             value.size() <= w->MaxRowBytes()
-                                         ? LongValueStorage::kSinglePage
-                                         : LongValueStorage::kChain;
-    auto stored = w->Store(value, storage);
-    if (!stored.ok()) {
-      if (stored.status().code() == StatusCode::kNotSupported) {
-        return LongValuePlan();
-      }
-      return stored.status();
-    }
-    if (stored->data.size() != kLongValueRefSize) {
-      return Status::Internal("long-value reference of unexpected size");
-    }
-    LongValuePatch patch;
-    patch.row = pv.row;
-    patch.offset = pv.offset;
-    std::copy(stored->data.begin(), stored->data.begin() + 8,
-              patch.ref.begin());
-    plan.patches[pv.page].push_back(patch);
-    ++plan.values;
-  }
-  for (auto& [key, w] : writers) {
-    Status st = w->Flush();
-    if (!st.ok()) {
-      if (st.code() == StatusCode::kNotSupported) return LongValuePlan();
-      return st;
-    }
-  }
-  // Usage maps of long-value columns: used = the column's pages, free =
-  // its last page (as a fresh database has them).
-  std::map<uint32_t, std::vector<uint32_t>> record_pages;
-  for (const TableDef& def : defs) {
-    for (const VarColumnUsage& u : def.var_column_usage) {
-      std::vector<uint32_t> used, last;
-      auto w = writers.find({def.first_page, u.column_number});
-      if (w != writers.end()) {
-        used = w->second->pages();
-        if (!used.empty()) last.push_back(used.back());
-      }
-      if (u.used_pages.page != 0) {
-        auto& v = record_pages[u.used_pages.ToU32()];
-        v.insert(v.end(), used.begin(), used.end());
-      }
-      if (u.free_pages.page != 0) {
-        auto& v = record_pages[u.free_pages.ToU32()];
-        v.insert(v.end(), last.begin(), last.end());
-      }
-    }
-  }
-  for (auto& [key, pages] : record_pages) {
-    const InlineMap& m = maps.at(key);
-    std::sort(pages.begin(), pages.end());
-    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-    auto record = BuildInlineUsageMap(pages, m.first, m.record.size());
-    if (!record.ok() && !pages.empty()) {
-      record = BuildInlineUsageMap(pages, pages.front(), m.record.size());
-    }
-    if (!record.ok()) return LongValuePlan();
-    RowEdit edit;
-    edit.row = m.where.row;
-    edit.bytes = std::move(*record);
-    plan.edits[m.where.page].push_back(std::move(edit));
-  }
-  // A rewrite that saves no page is not worth the churn (and a compacted
-  // file compacts to itself).
-  if (next >= reusable.size()) return LongValuePlan();
-  std::set<uint32_t> now(pool.begin(), pool.begin() + next);
-  for (uint32_t p : reusable) {
-    if (!now.count(p)) plan.freed.push_back(p);
-  }
-  for (uint32_t p : now) {
-    if (!reusable.count(p) || empty[p]) plan.taken.push_back(p);
-  }
-  // The global map must be able to record it (with the orphans).
-  std::vector<uint32_t> all_freed = plan.freed;
-  all_freed.insert(all_freed.end(), orphans.begin(), orphans.end());
-  if (!EditGlobalMap(file, all_freed, plan.taken).ok()) {
-    return LongValuePlan();
-  }
-  return plan;
-}
 
-// Data pages moved down into free pages, so that the file can end sooner.
-// A page moves only where every reference to it can be rewritten: its
-// table's owned (and free-space) usage maps are inline and can name the new
-// page, every index of the table is rebuilt, no unresolved overflow row
-// involves it, it holds no usage-map record and no long-value usage map of
-// the table names it.
-struct MovePlan {
-  PageMoves moves;                                 // source -> new page
-  std::set<uint32_t> tables;                       // tdef pages with moves
-  std::map<uint32_t, std::vector<RowEdit>> edits;  // usage-map records
-};
-
-Result<MovePlan> PlanPageMoves(Database& db, const Survey& survey,
-                               const std::vector<bool>& empty,
-                               const OverflowPlan& overflow_plan,
-                               const std::set<uint32_t>& blocked) {
-  PageFile& file = db.pages();
-  const Format& f = file.format();
-  std::set<uint32_t> involved;  // pages of unresolved overflow rows
-  for (const Overflow& o : survey.overflows) {
-    if (!overflow_plan.resolved_homes.count({o.home_page, o.home_row})) {
-      involved.insert(o.home_page);
-      involved.insert(o.target_page);
-    }
-  }
-  struct Candidate {
-    uint32_t page;
-    uint32_t tdef;
-  };
-  std::vector<Candidate> candidates;
-  std::map<uint32_t, InlineMap> owned_maps, free_maps;
-  for (const auto& [tdef, patch] : survey.tables) {
-    (void)patch;
-    if (blocked.count(tdef)) continue;
-    HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef));
-    if (def.owned_pages.page == 0) continue;
-    HVQ_ASSIGN_OR_RETURN(auto owned, ReadInlineMap(file, def.owned_pages));
-    if (!owned) continue;
-    std::optional<InlineMap> free_map;
-    if (def.free_pages.page != 0) {
-      HVQ_ASSIGN_OR_RETURN(free_map, ReadInlineMap(file, def.free_pages));
-      if (!free_map) continue;
-    }
-    bool indexes_ok = true;
-    for (const RealIndexDef& index : def.real_indexes) {
-      if (index.first_page == 0 || index.usage_map.page == 0) {
-        indexes_ok = false;
-        break;
-      }
-      HVQ_ASSIGN_OR_RETURN(auto m, ReadInlineMap(file, index.usage_map));
-      if (!m) indexes_ok = false;
-    }
-    if (!indexes_ok) continue;
-    std::set<uint32_t> long_value_pages;
-    for (const VarColumnUsage& u : def.var_column_usage) {
-      for (RowPointer ptr : {u.used_pages, u.free_pages}) {
-        if (ptr.page == 0) continue;
-        HVQ_ASSIGN_OR_RETURN(std::vector<uint32_t> pages,
-                             ReadUsageMap(file, ptr));
-        long_value_pages.insert(pages.begin(), pages.end());
-      }
-    }
-    for (uint32_t p : owned->pages) {
-      if (p <= kGlobalUsageMapPage || p >= file.page_count() ||
-          survey.holds_record[p] || involved.count(p) ||
-          long_value_pages.count(p)) {
-        continue;
-      }
-      HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(p));
-      if ((*page)[0] != static_cast<uint8_t>(PageType::kData)) continue;
-      auto dp = ParseDataPage(f, p, *page);
-      if (!dp.ok() || dp->long_value || dp->tdef_page != def.first_page) {
-        continue;
-      }
-      candidates.push_back({p, def.first_page});
-    }
-    owned_maps[def.first_page] = std::move(*owned);
-    if (free_map) free_maps[def.first_page] = std::move(*free_map);
-  }
-  std::sort(
-      candidates.begin(), candidates.end(),
-      [](const Candidate& a, const Candidate& b) { return a.page > b.page; });
-  std::vector<uint32_t> holes;
-  for (uint32_t p = kGlobalUsageMapPage + 1; p < empty.size(); ++p) {
-    if (empty[p]) holes.push_back(p);
-  }
-  MovePlan plan;
-  size_t next_hole = 0;
-  for (const Candidate& c : candidates) {
-    if (next_hole >= holes.size() || holes[next_hole] >= c.page) break;
-    const uint32_t hole = holes[next_hole];
-    const InlineMap& owned = owned_maps[c.tdef];
-    auto fm = free_maps.find(c.tdef);
-    const bool in_free_map = fm != free_maps.end() &&
-                             std::binary_search(fm->second.pages.begin(),
-                                                fm->second.pages.end(), c.page);
-    if (!owned.Names(hole) || (in_free_map && !fm->second.Names(hole))) {
+  // Carried keys: the source's entries of live rows, with new pointers.
+  std::sort(moved.begin(), moved.end());
+  for (size_t k = 0; k < builds.size(); ++k) {
+    IndexBuild& b = builds[k];
+    if (!b.carry) {
+      ++stats_->indexes_rebuilt;
       continue;
     }
-    plan.moves[c.page] = hole;
-    plan.tables.insert(c.tdef);
-    ++next_hole;
-  }
-  // Rewrite the usage maps of the tables whose pages move.
-  auto rewrite = [&](const InlineMap& m) -> Status {
-    std::vector<uint32_t> pages;
-    bool changed = false;
-    for (uint32_t p : m.pages) {
-      auto it = plan.moves.find(p);
-      changed = changed || it != plan.moves.end();
-      pages.push_back(it != plan.moves.end() ? it->second : p);
+    ++stats_->indexes_carried;
+    const std::string which_index = "index " + std::to_string(k) + " of table '" +
+                              t.name + "'";
+    const std::string& which = which_index;
+    if (!any_may_carry) {
+      return Status::NotSupported(which + ": a key could not be regenerated");
     }
-    if (!changed) return Status::Ok();
-    std::sort(pages.begin(), pages.end());
-    HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> record,
-                         BuildInlineUsageMap(pages, m.first, m.record.size()));
-    RowEdit edit;
-    edit.row = m.where.row;
-    edit.bytes = std::move(record);
-    plan.edits[m.where.page].push_back(std::move(edit));
-    return Status::Ok();
-  };
-  for (uint32_t tdef : plan.tables) {
-    HVQ_RETURN_IF_ERROR(rewrite(owned_maps[tdef]));
-    if (auto fm = free_maps.find(tdef); fm != free_maps.end()) {
-      HVQ_RETURN_IF_ERROR(rewrite(fm->second));
+    // Keys that start with a renumbered Id get the new Id's bytes.
+    std::map<std::string, std::string> id_prefixes;
+    if (b.has_id_column && ids_changed_in_table) {
+      HVQ_ASSIGN_OR_RETURN(id_prefixes, IdKeyPrefixes(def, b));
+    }
+    b.sorter = std::make_unique<IndexEntrySorter>(kIndexSortBudget);
+    std::vector<bool> seen(moved.size(), false);
+    uint64_t entries = 0;
+    if (b.index->first_page != 0) {
+      HVQ_RETURN_IF_ERROR(WalkIndex(
+          PageSourceFor(file_), b.index->first_page,
+          [&](const IndexWalkEntry& w) -> Status {
+            const uint32_t old =
+                RowPointer{w.entry->data_page, w.entry->data_row}.ToU32();
+            auto it = std::lower_bound(
+                moved.begin(), moved.end(), std::make_pair(old, uint32_t{0}));
+            if (it == moved.end() || it->first != old) {
+              return Status::Ok();  // an entry of a deleted row
+            }
+            const size_t at = static_cast<size_t>(it - moved.begin());
+            if (seen[at]) {
+              return Status::Corruption(which + " lists a row twice",
+                                        w.leaf_page, w.offset);
+            }
+            seen[at] = true;
+            ++entries;
+            const RowPointer now = RowPointer::FromU32(it->second);
+            if (!id_prefixes.empty()) {
+              std::vector<uint8_t> key = w.entry->key;
+              const size_t n = id_prefixes.begin()->first.size();
+              if (key.size() >= n) {
+                auto p = id_prefixes.find(
+                    std::string(key.begin(), key.begin() + n));
+                if (p != id_prefixes.end()) {
+                  std::copy(p->second.begin(), p->second.end(), key.begin());
+                }
+              }
+              return b.sorter->Add(key, now.page, now.row);
+            }
+            return b.sorter->Add(w.entry->key, now.page, now.row);
+          }));
+    }
+    if (entries != out->live_rows && !b.index->ignore_nulls()) {
+      return Status::Corruption(which + " names " + std::to_string(entries) +
+                                    " of " + std::to_string(out->live_rows) +
+                                    " rows and its keys cannot be regenerated",
+                                b.index->first_page, 0);
     }
   }
-  return plan;
+
+  for (IndexBuild& b : builds) {
+    StreamingIndexWriter writer(
+        f_, t.new_first, [this]() { return Allocate(); },
+        [this](uint32_t p, Bytes bytes) { return Sink(p, bytes); });
+    HVQ_RETURN_IF_ERROR(b.sorter->Drain(
+        [&](const IndexEntry& e) { return writer.Add(e); }));
+    HVQ_ASSIGN_OR_RETURN(uint32_t root, writer.Finish());
+    out->index_roots.push_back(root);
+    out->index_pages.push_back(writer.pages());
+    b.sorter.reset();
+  }
+
+  // Usage maps.
+  HVQ_ASSIGN_OR_RETURN(out->owned, records_.Add(out->data_pages));
+  HVQ_ASSIGN_OR_RETURN(out->free, records_.Add(out->pages_with_room));
+  for (const VarColumnUsage& u : def.var_column_usage) {
+    auto it = out->lv_pages.find(u.column_number);
+    std::vector<uint32_t> used, last;
+    if (it != out->lv_pages.end() && !it->second.empty()) {
+      used = it->second;
+      last.push_back(it->second.back());
+    }
+    HVQ_ASSIGN_OR_RETURN(size_t used_map, records_.Add(used));
+    HVQ_ASSIGN_OR_RETURN(size_t free_map, records_.Add(last));
+    out->lv_maps.emplace_back(used_map, free_map);
+  }
+  for (const auto& pages : out->index_pages) {
+    HVQ_ASSIGN_OR_RETURN(size_t m, records_.Add(pages));
+    out->index_maps.push_back(m);
+  }
+  return Status::Ok();
 }
 
-// Applies the survey's row count and AutoNumber corrections to the first
-// page of a table definition.
-void PatchTableDef(const Format& f, const TablePatch& patch,
-                   std::vector<uint8_t>* page, CompactStats* stats) {
-  if (patch.live_rows != patch.stored_rows) {
-    StoreU32Le(page->data() + f.tdef_row_count_offset, patch.live_rows);
-    ++stats->row_counts_corrected;
+Status Compactor::WriteDefinition(const SourceTable& t, const TableOutput& o,
+                                  const std::vector<RowPointer>& where) {
+  const TableDef& def = t.def;
+  std::vector<uint8_t> bytes = t.bytes;
+  auto put = [&](size_t offset, uint32_t value) -> Status {
+    if (offset + 4 > bytes.size()) {
+      return Status::Corruption("table definition field past its end",
+                                def.first_page,
+                                static_cast<uint32_t>(offset));
+    }
+    StoreU32Le(bytes.data() + offset, value);
+    return Status::Ok();
+  };
+  if (o.live_rows != def.row_count) ++stats_->row_counts_corrected;
+  HVQ_RETURN_IF_ERROR(put(f_.tdef_row_count_offset,
+                          static_cast<uint32_t>(o.live_rows)));
+  if (o.has_autonumber && o.max_autonumber != def.next_autonumber) {
+    ++stats_->autonumber_seeds_reset;
+    HVQ_RETURN_IF_ERROR(put(f_.tdef_autonumber_offset, o.max_autonumber));
   }
-  if (patch.has_autonumber && patch.max_autonumber != patch.stored_autonumber) {
-    StoreU32Le(page->data() + f.tdef_autonumber_offset, patch.max_autonumber);
-    ++stats->autonumber_seeds_reset;
+  if (def.owned_pages.page != 0) {
+    HVQ_RETURN_IF_ERROR(
+        put(f_.tdef_owned_pages_offset, where[o.owned].ToU32()));
   }
+  if (def.free_pages.page != 0) {
+    HVQ_RETURN_IF_ERROR(put(f_.tdef_free_pages_offset, where[o.free].ToU32()));
+  }
+  for (size_t k = 0; k < def.real_indexes.size(); ++k) {
+    const size_t at = def.layout.real_indexes + k * f_.real_index_entry_size;
+    HVQ_RETURN_IF_ERROR(
+        put(at + f_.real_index_first_page_offset, o.index_roots[k]));
+    if (def.real_indexes[k].usage_map.page != 0) {
+      HVQ_RETURN_IF_ERROR(put(at + f_.real_index_usage_map_offset,
+                              where[o.index_maps[k]].ToU32()));
+    }
+  }
+  for (size_t k = 0; k < def.logical_indexes.size(); ++k) {
+    const uint32_t rel = def.logical_indexes[k].related_table_page;
+    auto it = page_map_.find(rel);
+    if (rel == 0 || it == page_map_.end()) continue;
+    const size_t at =
+        def.layout.logical_indexes + k * f_.logical_index_entry_size;
+    HVQ_RETURN_IF_ERROR(put(at + f_.logical_index_rel_table_page_offset,
+                            it->second));
+  }
+  for (size_t k = 0; k < def.var_column_usage.size(); ++k) {
+    const VarColumnUsage& u = def.var_column_usage[k];
+    const size_t at =
+        def.layout.var_column_usage + k * f_.var_column_usage_entry_size;
+    if (u.used_pages.page != 0) {
+      HVQ_RETURN_IF_ERROR(put(at + 2, where[o.lv_maps[k].first].ToU32()));
+    }
+    if (u.free_pages.page != 0) {
+      HVQ_RETURN_IF_ERROR(put(at + 6, where[o.lv_maps[k].second].ToU32()));
+    }
+  }
+  uint32_t next = t.new_first;
+  const uint32_t last = t.new_first + t.page_count - 1;
+  HVQ_ASSIGN_OR_RETURN(
+      std::vector<TableDefPage> pages,
+      BuildTableDefPages(f_, std::move(bytes), t.new_first,
+                         [&]() -> Result<uint32_t> {
+                           if (next >= last) {
+                             return Status::Internal(
+                                 "table definition outgrew its pages");
+                           }
+                           return ++next;
+                         }));
+  for (const TableDefPage& p : pages) {
+    HVQ_RETURN_IF_ERROR(Sink(p.page_number, p.bytes));
+  }
+  return Status::Ok();
+}
+
+Status Compactor::Run() {
+  HVQ_RETURN_IF_ERROR(LoadTables());
+  std::vector<TableOutput> outputs(tables_.size());
+  for (size_t i = 0; i < tables_.size(); ++i) {
+    Status st =
+        CopyTable(tables_[i], static_cast<uint32_t>(i + 1), &outputs[i]);
+    if (!st.ok()) {
+      return st.WithContext("table '" + tables_[i].name + "'");
+    }
+  }
+  HVQ_ASSIGN_OR_RETURN(std::vector<RowPointer> where, records_.Place());
+  for (size_t i = 0; i < tables_.size(); ++i) {
+    HVQ_RETURN_IF_ERROR(WriteDefinition(tables_[i], outputs[i], where));
+  }
+  HVQ_RETURN_IF_ERROR(WriteGlobalUsageMap(
+      f_, [this]() { return next_page_; }, [this]() { return Allocate(); },
+      {}, [this](uint32_t page, Bytes bytes) { return Sink(page, bytes); }));
+  stats_->source_pages = file_.page_count();
+  stats_->output_pages = next_page_;
+  stats_->tables = static_cast<uint32_t>(tables_.size());
+  return Status::Ok();
+}
+
+// A non-zero database key for a copy that is to be encrypted.
+uint32_t FreshDatabaseKey() {
+  std::random_device rd;
+  uint32_t key = 0;
+  while (key == 0) key = rd();
+  return key;
 }
 
 }  // namespace
@@ -856,201 +754,21 @@ Status CompactDatabase(const CompactOptions& options, int output_fd,
   }
   Database& db = **opened;
   PageFile& file = db.pages();
-  const Format& f = file.format();
-  if (options.encrypt && !db.header().encrypted()) {
-    return Status::NotSupported(
-        "encrypting an unencrypted database (ENCRYPT) is not supported");
-  }
-
-  HVQ_ASSIGN_OR_RETURN(Survey survey, SurveyDatabase(db));
-  HVQ_ASSIGN_OR_RETURN(GlobalUsage global, ReadGlobalUsage(file));
-  for (uint32_t p : global.map_pages) survey.Use(p);
-  std::vector<bool> empty(file.page_count(), false);
-  for (uint32_t p : global.free_pages) {
-    if (p < empty.size() && !survey.used[p]) empty[p] = true;
-  }
-  // Pages nothing reaches (old LVAL pages of deleted values, abandoned
-  // data or index pages) still marked used become free, where the global
-  // map can say so.
-  std::vector<uint32_t> orphans;
-  for (uint32_t p = kGlobalUsageMapPage + 1; p < empty.size(); ++p) {
-    if (!empty[p] && !survey.used[p]) orphans.push_back(p);
-  }
-  if (!orphans.empty() && EditGlobalMap(file, orphans, {}).ok()) {
-    for (uint32_t p : orphans) empty[p] = true;
-  } else {
-    orphans.clear();
-  }
-  stats.orphan_pages_freed = static_cast<uint32_t>(orphans.size());
-  // Long values first: the LVAL pages they leave become free pages the
-  // data pages can move into.
-  HVQ_ASSIGN_OR_RETURN(LongValuePlan lv_plan,
-                       PlanLongValues(db, survey, empty, orphans));
-  for (uint32_t p : lv_plan.freed) empty[p] = true;
-  for (uint32_t p : lv_plan.taken) empty[p] = false;
-  stats.long_values_rewritten = lv_plan.values;
-  stats.long_value_pages_freed = static_cast<uint32_t>(lv_plan.freed.size());
-  HVQ_ASSIGN_OR_RETURN(OverflowPlan overflow_plan,
-                       PlanOverflowMoves(file, survey, lv_plan));
-  stats.overflow_rows_resolved = overflow_plan.resolved;
-  std::map<uint32_t, std::vector<RowEdit>>& edits = overflow_plan.edits;
-
-  // Data pages move down into free pages where every reference to them can
-  // be rewritten; index trees are rebuilt into their own pages (with the
-  // moved row pointers); pages they no longer need become free. Tables
-  // whose indexes cannot all be rebuilt keep their pages. The global usage
-  // map records all of it; where it cannot, nothing moves and indexes stay
-  // as they are.
-  std::set<uint32_t> blocked;
-  MovePlan move_plan;
-  IndexPlan index_plan;
-  for (int attempt = 0;; ++attempt) {
-    if (attempt < 4) {
-      HVQ_ASSIGN_OR_RETURN(
-          move_plan, PlanPageMoves(db, survey, empty, overflow_plan, blocked));
-    } else {
-      move_plan = MovePlan();
-    }
-    HVQ_ASSIGN_OR_RETURN(index_plan,
-                         PlanIndexRebuilds(db, survey, move_plan.moves));
-    std::set<uint32_t> failed;
-    for (uint32_t tdef : move_plan.tables) {
-      HVQ_ASSIGN_OR_RETURN(TableDef def, db.ReadTableDef(tdef));
-      size_t rebuilt = 0;
-      for (const IndexRebuild& r : index_plan.rebuilds) {
-        rebuilt += r.tdef_page == tdef ? 1 : 0;
-      }
-      if (rebuilt != def.real_indexes.size()) failed.insert(tdef);
-    }
-    if (failed.empty()) break;
-    blocked.insert(failed.begin(), failed.end());
-  }
-  std::vector<uint32_t> freed = index_plan.freed;
-  std::vector<uint32_t> taken;
-  // Long-value pages handed out were either old LVAL pages (still marked
-  // used) or free pages (taken below).
-  freed.insert(freed.end(), lv_plan.freed.begin(), lv_plan.freed.end());
-  taken.insert(taken.end(), lv_plan.taken.begin(), lv_plan.taken.end());
-  std::vector<uint32_t> base_freed = lv_plan.freed;
-  base_freed.insert(base_freed.end(), orphans.begin(), orphans.end());
-  freed.insert(freed.end(), orphans.begin(), orphans.end());
-  for (const auto& [from, to] : move_plan.moves) {
-    freed.push_back(from);
-    taken.push_back(to);
-  }
-  if (!freed.empty() || !taken.empty()) {
-    auto global_edit = EditGlobalMap(file, freed, taken);
-    if (global_edit.ok()) {
-      edits[kGlobalUsageMapPage].push_back(std::move(*global_edit));
-      for (uint32_t p : freed) empty[p] = true;
-      for (uint32_t p : taken) empty[p] = false;
-    } else {
-      // The long-value plan alone was checked against the global map.
-      move_plan = MovePlan();
-      index_plan = IndexPlan();
-      if (!base_freed.empty() || !lv_plan.taken.empty()) {
-        HVQ_ASSIGN_OR_RETURN(RowEdit lv_edit,
-                             EditGlobalMap(file, base_freed, lv_plan.taken));
-        edits[kGlobalUsageMapPage].push_back(std::move(lv_edit));
-      }
-    }
-  }
-  for (auto* more : {&index_plan.edits, &move_plan.edits, &lv_plan.edits}) {
-    for (auto& [page, list] : *more) {
-      for (RowEdit& e : list) edits[page].push_back(std::move(e));
-    }
-  }
-  const PageMoves& moves = move_plan.moves;
-  stats.indexes_rebuilt = static_cast<uint32_t>(index_plan.rebuilds.size());
-  stats.index_pages_freed = static_cast<uint32_t>(index_plan.freed.size());
-  stats.data_pages_moved = static_cast<uint32_t>(moves.size());
-  // What each output page holds: the source page written there, 0 = empty.
-  std::vector<uint32_t> source_of(file.page_count(), 0);
-  for (uint32_t p = 0; p < file.page_count(); ++p) {
-    if (!empty[p]) source_of[p] = p;
-  }
-  for (const auto& [from, to] : moves) source_of[to] = from;
-  uint32_t last = 0;
-  for (uint32_t p = 0; p < file.page_count(); ++p) {
-    if (source_of[p] != 0 || p <= kGlobalUsageMapPage ||
-        lv_plan.pages.count(p)) {
-      last = p;
-    }
-  }
-
-  HVQ_ASSIGN_OR_RETURN(
-      std::unique_ptr<PageWriter> writer,
-      PageWriter::ForFd(output_fd, f, db.header().database_key));
   HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> header_page,
                        file.ReadRawHeaderPage());
+  uint32_t key = db.header().database_key;
+  if (options.encrypt && key == 0) {
+    Header h = db.header();
+    h.database_key = FreshDatabaseKey();
+    HVQ_RETURN_IF_ERROR(EncodeHeader(h, header_page));
+    key = h.database_key;
+  }
+  HVQ_ASSIGN_OR_RETURN(std::unique_ptr<PageWriter> writer,
+                       PageWriter::ForFd(output_fd, db.format(), key));
+  Compactor compactor(db, *writer, options, &stats);
+  HVQ_RETURN_IF_ERROR(compactor.Run());
   HVQ_RETURN_IF_ERROR(writer->WritePage(0, header_page));
-  std::vector<bool> written(file.page_count(), false);
-  for (const auto& [p, bytes] : lv_plan.pages) {
-    HVQ_RETURN_IF_ERROR(writer->WritePage(p, bytes));
-    written[p] = true;
-  }
-  for (const IndexRebuild& rebuild : index_plan.rebuilds) {
-    HVQ_ASSIGN_OR_RETURN(
-        std::vector<IndexEntry> entries,
-        LiveIndexEntries(file, rebuild.tdef_page, rebuild.root, moves));
-    size_t next = 0;
-    HVQ_ASSIGN_OR_RETURN(
-        BuiltIndexTree tree,
-        BuildIndexTree(f, rebuild.tdef_page, entries,
-                       [&]() -> Result<uint32_t> {
-                         if (next >= rebuild.assigned.size()) {
-                           return Status::Internal("index grew on rebuild");
-                         }
-                         return rebuild.assigned[next++];
-                       }));
-    if (tree.root_page != rebuild.root ||
-        tree.pages.size() != rebuild.assigned.size()) {
-      return Status::Internal("index rebuild of table " +
-                              std::to_string(rebuild.tdef_page) +
-                              " did not match its plan");
-    }
-    for (const BuiltIndexPage& built : tree.pages) {
-      HVQ_RETURN_IF_ERROR(writer->WritePage(built.page_number, built.bytes));
-      written[built.page_number] = true;
-    }
-  }
-
-  const std::vector<uint8_t> zero(f.page_size, 0);
-  std::vector<uint8_t> page(f.page_size);
-  for (uint32_t out = 1; out <= last; ++out) {
-    if (written[out]) continue;
-    const uint32_t p = source_of[out];
-    if (p == 0) {
-      HVQ_RETURN_IF_ERROR(writer->WritePage(out, zero));
-      ++stats.pages_emptied;
-      continue;
-    }
-    HVQ_RETURN_IF_ERROR(file.ReadPage(p, page));
-    if (page[0] == static_cast<uint8_t>(PageType::kData)) {
-      HVQ_RETURN_IF_ERROR(ApplyLongValuePatches(f, lv_plan, p, &page));
-      auto page_edits = edits.find(p);
-      auto repacked = page_edits == edits.end()
-                          ? RepackDataPage(f, p, page)
-                          : RepackDataPage(f, p, page, page_edits->second);
-      if (repacked.ok()) {
-        stats.deleted_rows_dropped += repacked->deleted_rows;
-        stats.bytes_reclaimed += repacked->bytes_reclaimed;
-        page = std::move(repacked->bytes);
-      } else if (survey.used[p]) {
-        return repacked.status();
-      }
-    } else if (page[0] == static_cast<uint8_t>(PageType::kTableDef)) {
-      auto it = survey.tables.find(p);
-      if (it != survey.tables.end()) {
-        PatchTableDef(f, it->second, &page, &stats);
-      }
-    }
-    HVQ_RETURN_IF_ERROR(writer->WritePage(out, page));
-  }
   HVQ_RETURN_IF_ERROR(writer->Finish());
-  stats.source_pages = file.page_count();
-  stats.output_pages = last + 1;
-  stats.tables = survey.tables_read;
   if (stats_out != nullptr) *stats_out = stats;
   return Status::Ok();
 }

@@ -13,6 +13,7 @@
 #include "jet/streaming_index_writer.h"
 #include "jet/table_def_writer.h"
 #include "jet/usage_map.h"
+#include "jet/usage_map_writer.h"
 
 namespace hvq::jet {
 namespace {
@@ -33,8 +34,6 @@ constexpr size_t kIndexSortBudget = 16u << 20;
 constexpr uint8_t kColumnFlagUpdatable = 0x10;
 // Every Jet 4 index in the corpus has this bit in its flags byte.
 constexpr uint8_t kJet4IndexFlagBase = 0x80;
-// tdef field of page 1 in every corpus file.
-constexpr uint32_t kGlobalMapPageOwner = 1;
 // Page 0: engine name at 4 and the run of small integers real files carry
 // at the start of the masked region.
 constexpr std::string_view kEngineName = "Standard Jet DB";
@@ -570,39 +569,11 @@ Status DatabaseBuilder::BuildIndexes(Table& t) {
 
 Status DatabaseBuilder::WriteUsageMapsAndTdefs() {
   const Format& f = *format_;
-  const size_t record_size = 5 + f.usage_map_table_bytes;
-  const uint32_t inline_span = f.usage_map_table_bytes * 8;
-
-  // Records in placement order, with the row pointer each gets.
-  std::vector<std::vector<uint8_t>> records;
-  auto make_map = [&](std::vector<uint32_t> pages) -> Result<size_t> {
-    std::sort(pages.begin(), pages.end());
-    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-    uint32_t first = pages.empty() ? 0 : (pages.front() & ~7u);
-    if (pages.empty() || pages.back() - first < inline_span) {
-      HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> rec,
-                           BuildInlineUsageMap(pages, first, record_size));
-      records.push_back(std::move(rec));
-    } else {
-      Status alloc_error;
-      HVQ_ASSIGN_OR_RETURN(
-          ReferenceUsageMap ref,
-          BuildReferenceUsageMap(f, pages, record_size, [&]() -> uint32_t {
-            Result<uint32_t> p = AllocatePage();
-            if (!p.ok()) {
-              alloc_error = p.status();
-              return 0;
-            }
-            return *p;
-          }));
-      HVQ_RETURN_IF_ERROR(alloc_error);
-      for (const auto& [page, bytes] : ref.map_pages) {
-        HVQ_RETURN_IF_ERROR(out_->WritePage(page, bytes));
-      }
-      records.push_back(std::move(ref.record));
-    }
-    return records.size() - 1;
-  };
+  UsageMapRecordSet records(
+      f, [this]() { return AllocatePage(); },
+      [this](uint32_t page, Bytes bytes) {
+        return out_->WritePage(page, bytes);
+      });
 
   struct Pending {
     Table* t;
@@ -615,42 +586,22 @@ Status DatabaseBuilder::WriteUsageMapsAndTdefs() {
     Table& t = *tp;
     if (t.dropped) continue;
     Pending p{&t, 0, 0, {}, {}};
-    HVQ_ASSIGN_OR_RETURN(p.owned, make_map(t.data_pages));
-    std::vector<uint32_t> room = t.pages_with_room;
-    HVQ_ASSIGN_OR_RETURN(p.free, make_map(room));
+    HVQ_ASSIGN_OR_RETURN(p.owned, records.Add(t.data_pages));
+    HVQ_ASSIGN_OR_RETURN(p.free, records.Add(t.pages_with_room));
     for (auto& [i, w] : t.lv) {
-      HVQ_ASSIGN_OR_RETURN(size_t used, make_map(w->pages()));
+      HVQ_ASSIGN_OR_RETURN(size_t used, records.Add(w->pages()));
       std::vector<uint32_t> last;
       if (!w->pages().empty()) last.push_back(w->pages().back());
-      HVQ_ASSIGN_OR_RETURN(size_t fr, make_map(last));
+      HVQ_ASSIGN_OR_RETURN(size_t fr, records.Add(last));
       p.lv.push_back({used, fr});
     }
     for (const auto& pages : t.index_pages) {
-      HVQ_ASSIGN_OR_RETURN(size_t idx, make_map(pages));
+      HVQ_ASSIGN_OR_RETURN(size_t idx, records.Add(pages));
       p.index.push_back(idx);
     }
     pending.push_back(std::move(p));
   }
-
-  // Place the records on usage-map pages.
-  std::vector<RowPointer> where(records.size());
-  std::unique_ptr<DataPageBuilder> page;
-  uint32_t page_no = 0;
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (page != nullptr && !page->Fits(records[i].size())) {
-      HVQ_RETURN_IF_ERROR(out_->WritePage(page_no, page->Build()));
-      page.reset();
-    }
-    if (page == nullptr) {
-      HVQ_ASSIGN_OR_RETURN(page_no, AllocatePage());
-      page = std::make_unique<DataPageBuilder>(f, 0);
-    }
-    HVQ_ASSIGN_OR_RETURN(uint8_t r, page->AddRow(records[i]));
-    where[i] = RowPointer{page_no, r};
-  }
-  if (page != nullptr) {
-    HVQ_RETURN_IF_ERROR(out_->WritePage(page_no, page->Build()));
-  }
+  HVQ_ASSIGN_OR_RETURN(std::vector<RowPointer> where, records.Place());
 
   for (Pending& p : pending) {
     TableDef& d = p.t->def;
@@ -679,52 +630,12 @@ Status DatabaseBuilder::WriteUsageMapsAndTdefs() {
 }
 
 Status DatabaseBuilder::WriteGlobalUsageMap() {
-  const Format& f = *format_;
-  const size_t record_size = 5 + f.usage_map_table_bytes;
-  const uint32_t inline_span = f.usage_map_table_bytes * 8;
-  std::vector<uint8_t> record(record_size, 0);
-  if (next_page_ <= inline_span) {
-    std::vector<uint32_t> set(free_pages_.begin(), free_pages_.end());
-    for (uint32_t p = next_page_; p < inline_span; ++p) set.push_back(p);
-    std::sort(set.begin(), set.end());
-    HVQ_ASSIGN_OR_RETURN(record, BuildInlineUsageMap(set, 0, record_size));
-  } else {
-    // Reference map: enough type-0x05 pages to cover every page, including
-    // the map pages themselves.
-    const uint32_t per = PagesPerMapPage(f);
-    const uint32_t slots = static_cast<uint32_t>((record_size - 1) / 4);
-    uint32_t count = 0;
-    while (uint64_t{count} * per < uint64_t{next_page_} + count) ++count;
-    if (count > slots) {
-      return Status::InvalidArgument("database too large for the global map");
-    }
-    std::vector<uint32_t> map_pages;
-    for (uint32_t k = 0; k < count; ++k) {
-      HVQ_ASSIGN_OR_RETURN(uint32_t p, AllocatePage());
-      map_pages.push_back(p);
-    }
-    record[0] = kUsageMapReference;
-    for (uint32_t k = 0; k < count; ++k) {
-      StoreU32Le(&record[1 + 4 * k], map_pages[k]);
-      std::vector<uint8_t> page(f.page_size, 0);
-      page[0] = static_cast<uint8_t>(PageType::kUsageMap);
-      page[1] = 0x01;
-      for (uint32_t bit = 0; bit < per; ++bit) {
-        uint64_t pg = uint64_t{k} * per + bit;
-        bool is_free = pg >= next_page_ ||
-                       free_pages_.count(static_cast<uint32_t>(pg)) != 0;
-        if (is_free) {
-          page[f.usage_map_page_bitmap_offset + bit / 8] |=
-              static_cast<uint8_t>(1u << (bit % 8));
-        }
-      }
-      HVQ_RETURN_IF_ERROR(out_->WritePage(map_pages[k], page));
-    }
-  }
-  DataPageBuilder page1(f, kGlobalMapPageOwner);
-  HVQ_RETURN_IF_ERROR(page1.AddRow(record).status());
-  HVQ_RETURN_IF_ERROR(page1.AddRow(record).status());
-  return out_->WritePage(kGlobalUsageMapPage, page1.Build());
+  return ::hvq::jet::WriteGlobalUsageMap(
+      *format_, [this]() { return next_page_; },
+      [this]() { return AllocatePage(); }, free_pages_,
+      [this](uint32_t page, Bytes bytes) {
+        return out_->WritePage(page, bytes);
+      });
 }
 
 Status DatabaseBuilder::WriteHeader() {

@@ -33,6 +33,7 @@ class Cursor {
     return b;
   }
   size_t remaining() const { return bytes_.size() - pos_; }
+  uint32_t position() const { return static_cast<uint32_t>(pos_); }
   void Skip(size_t n) { pos_ += n; }
 
  private:
@@ -249,6 +250,7 @@ Result<TableDef> ParseTableDef(const Format& f, uint32_t first_page,
   c.Skip(f.tdef_header_size);
 
   // Real-index slots.
+  def.layout.real_index_slots = c.position();
   std::vector<std::vector<uint8_t>> slots;
   HVQ_RETURN_IF_ERROR(
       c.Need(size_t{num_real} * f.real_index_slot_size, "real index slots"));
@@ -297,6 +299,7 @@ Result<TableDef> ParseTableDef(const Format& f, uint32_t first_page,
   }
 
   // Real index definitions.
+  def.layout.real_indexes = c.position();
   HVQ_RETURN_IF_ERROR(
       c.Need(size_t{num_real} * f.real_index_entry_size, "real indexes"));
   for (uint32_t i = 0; i < num_real; ++i) {
@@ -323,6 +326,7 @@ Result<TableDef> ParseTableDef(const Format& f, uint32_t first_page,
   }
 
   // Logical index definitions.
+  def.layout.logical_indexes = c.position();
   HVQ_RETURN_IF_ERROR(
       c.Need(size_t{num_idx} * f.logical_index_entry_size, "logical indexes"));
   for (uint32_t i = 0; i < num_idx; ++i) {
@@ -354,6 +358,7 @@ Result<TableDef> ParseTableDef(const Format& f, uint32_t first_page,
   }
 
   // Variable-column usage trailer: ends at column number 0xFFFF.
+  def.layout.var_column_usage = c.position();
   while (c.remaining() >= 2) {
     Bytes nb = c.Take(2);
     uint16_t num = LoadU16Le(nb.data());
@@ -364,6 +369,7 @@ Result<TableDef> ParseTableDef(const Format& f, uint32_t first_page,
         VarColumnUsage{num, RowPointer::FromU32(LoadU32Le(e.data())),
                        RowPointer::FromU32(LoadU32Le(e.data() + 4))});
   }
+  def.layout.end = c.position();
   return def;
 }
 

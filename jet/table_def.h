@@ -170,6 +170,17 @@ struct VarColumnUsage {
   RowPointer free_pages;
 };
 
+// Where the blocks of a parsed definition start within its concatenated
+// bytes, so a writer can patch a stored definition field by field. `end` is
+// just past the last byte the parser read.
+struct TableDefLayout {
+  uint32_t real_index_slots = 0;
+  uint32_t real_indexes = 0;
+  uint32_t logical_indexes = 0;
+  uint32_t var_column_usage = 0;  // first trailer entry
+  uint32_t end = 0;
+};
+
 struct TableDef {
   JetVersion version = JetVersion::kJet4;
   uint32_t first_page = 0;      // page of the first tdef page
@@ -189,6 +200,7 @@ struct TableDef {
   std::vector<VarColumnUsage> var_column_usage;
   std::vector<uint8_t> header_raw;   // the tdef header bytes as stored
   std::vector<uint8_t> trailer_raw;  // bytes after the var-col trailer
+  TableDefLayout layout;             // set by ParseTableDef
 
   bool is_system() const { return table_type == kTableTypeSystem; }
   // Columns sorted by column number (row layout order).

@@ -8,6 +8,7 @@ target_sources(hvq_jet PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/long_value_writer.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/table_def_writer.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/streaming_index_writer.cc
+  ${CMAKE_CURRENT_SOURCE_DIR}/usage_map_writer.cc
 )
 foreach(src database_builder.cc generate.cc testing/fixtures.cc)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${src})

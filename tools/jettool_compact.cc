@@ -27,15 +27,16 @@ int RunCompactCommand(const std::vector<std::string>& positional,
   }
   out << "pages: " << stats.source_pages << " -> " << stats.output_pages
       << "\ntables: " << stats.tables
-      << "\nfree pages emptied: " << stats.pages_emptied
-      << "\ndeleted rows dropped: " << stats.deleted_rows_dropped
-      << "\ndata page bytes reclaimed: " << stats.bytes_reclaimed
+      << "\ntables on new pages: " << stats.tables_renumbered
+      << "\ntables in primary-key order: " << stats.tables_in_key_order
+      << "\nrows: " << stats.rows
       << "\nrow counts corrected: " << stats.row_counts_corrected
       << "\nAutoNumber seeds reset: " << stats.autonumber_seeds_reset
-      << "\noverflow rows brought home: " << stats.overflow_rows_resolved
+      << "\noverflow rows resolved: " << stats.overflow_rows_resolved
       << "\nindexes rebuilt: " << stats.indexes_rebuilt
-      << "\nindex pages freed: " << stats.index_pages_freed
-      << "\ndata pages moved down: " << stats.data_pages_moved << "\n";
+      << "\nindexes with carried keys: " << stats.indexes_carried
+      << "\nlong values rewritten: " << stats.long_values_rewritten
+      << "\nobject Ids rewritten: " << stats.ids_rewritten << "\n";
   return kExitOk;
 }
 
