@@ -28,6 +28,9 @@
 // page, so every column known to hold object Ids (MSysObjects Id and
 // ParentId, MSysACEs ObjectId, the navigation-pane tables' object Ids) and
 // every foreign-key reference in a definition is rewritten to the new page.
+// Ids in those columns that name no object (left by deleted tables) but lie
+// in the range of page numbers are moved above any page a file can have, so
+// that they never come to name a table that now sits on that page.
 // Every index is rebuilt with one entry per live row and the new row
 // pointers: keys are regenerated from the row values (jet/index_key.h) and,
 // where they cannot be (a collation we do not encode), carried over from

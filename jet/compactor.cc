@@ -23,6 +23,7 @@
 #include <random>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "jet/byte_order.h"
@@ -46,6 +47,10 @@ namespace {
 
 // Memory for the entries of one index before they spill to disk.
 constexpr size_t kIndexSortBudget = 8u << 20;
+// Set in object Ids that name no object but lie in the range of page
+// numbers (table Ids are definition pages), moving them above every page a
+// file of the format's 2 GB limit can have (2^19 pages).
+constexpr uint32_t kDanglingIdBit = 0x00800000;
 // Rows between two progress reports.
 constexpr uint64_t kProgressEvery = 65536;
 
@@ -178,6 +183,8 @@ class Compactor {
   std::vector<SourceTable> tables_;
   std::map<uint32_t, uint32_t> page_map_;        // old tdef page -> new
   std::unordered_map<uint32_t, uint32_t> id_map_;  // old Id -> new Id
+  std::unordered_set<uint32_t> object_ids_;         // every catalog Id
+  std::map<uint32_t, uint32_t> dangling_;  // Ids of no object -> new Id
 };
 
 Status Compactor::LoadTables() {
@@ -229,6 +236,7 @@ Status Compactor::LoadTables() {
     if (t.new_first != t.def.first_page) ++stats_->tables_renumbered;
   }
   for (const CatalogEntry& e : db_.catalog()) {
+    object_ids_.insert(static_cast<uint32_t>(e.id));
     if (!e.is_table()) continue;
     const uint32_t old_id = static_cast<uint32_t>(e.id);
     id_map_[old_id] = (old_id & 0xFF000000u) | page_map_.at(e.tdef_page());
@@ -238,6 +246,7 @@ Status Compactor::LoadTables() {
 
 // True when walking `pk` yields every live row of the table exactly once
 // (so the rows can be written in its order); `live` receives the count.
+// Fails only when the table's rows cannot be scanned.
 Result<bool> Compactor::PrimaryKeyOrderHolds(const TableDef& def,
                                              const RealIndexDef& pk,
                                              uint64_t* live) {
@@ -263,9 +272,9 @@ Result<bool> Compactor::PrimaryKeyOrderHolds(const TableDef& def,
                           ++entries;
                           return Status::Ok();
                         });
-  if (!holds) return false;
-  HVQ_RETURN_IF_ERROR(st);
-  return entries == *live;
+  // A damaged key index only costs the order: the rows are scanned and
+  // the index is rebuilt like any other.
+  return holds && st.ok() && entries == *live;
 }
 
 // For an index whose keys are carried and whose first column holds object
@@ -284,7 +293,9 @@ Compactor::IdKeyPrefixes(const TableDef& def, const IndexBuild& b) {
   HVQ_ASSIGN_OR_RETURN(std::vector<KeyColumnSpec> specs,
                        KeySpecsFor(f_, def, *b.index));
   std::map<std::string, std::string> out;
-  for (const auto& [from, to] : id_map_) {
+  std::map<uint32_t, uint32_t> changes(dangling_.begin(), dangling_.end());
+  for (const auto& [from, to] : id_map_) changes[from] = to;
+  for (const auto& [from, to] : changes) {
     if (from == to) continue;
     Value a, z;
     a.kind = z.kind = Value::Kind::kInt;
@@ -416,9 +427,18 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number,
     for (size_t pos : id_positions) {
       const ColumnSlice& s = slices[pos];
       if (!s.present || s.data.size() != 4) continue;
-      auto it = id_map_.find(LoadU32Le(s.data.data()));
-      if (it == id_map_.end() || it->second == it->first) continue;
-      StoreU32Le(row.data() + offset_of(s), it->second);
+      const uint32_t id = LoadU32Le(s.data.data());
+      uint32_t now = id;
+      if (auto it = id_map_.find(id); it != id_map_.end()) {
+        now = it->second;
+      } else if (id != 0 && id < kDanglingIdBit && !object_ids_.count(id)) {
+        // A page-range Id no object has (left behind by a deleted table):
+        // it must not come to name whichever table now sits on that page.
+        now = id | kDanglingIdBit;
+        dangling_[id] = now;
+      }
+      if (now == id) continue;
+      StoreU32Le(row.data() + offset_of(s), now);
       ++stats_->ids_rewritten;
       ids_changed_in_table = true;
     }
