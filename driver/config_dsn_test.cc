@@ -213,7 +213,9 @@ TEST_F(ConfigDsnTest, RefusalsLeaveNoDestinationAndTheSourceUnchanged) {
   }
 }
 
-// Every table's rows as our reader decodes them.
+// Every user table's rows as our reader decodes them, and the row count of
+// every system table (whose object Ids change when tables move; the
+// compactor's own tests follow them).
 std::vector<std::string> Rows(const std::string& path,
                               const std::string& password) {
   hvq::jet::OpenOptions options;
@@ -225,6 +227,17 @@ std::vector<std::string> Rows(const std::string& path,
     auto def = (*db)->ReadTableDef(t.tdef_page);
     if (!def.ok()) return {"bad table " + t.name};
     out.push_back(t.name);
+    if (t.system) {
+      uint64_t count = 0;
+      hvq::Status st = (*db)->ScanRawRows(
+          *def, [&](const hvq::jet::RowLocation&, hvq::jet::Bytes) {
+            ++count;
+            return true;
+          });
+      out.push_back(st.ok() ? "rows " + std::to_string(count)
+                            : "scan failed: " + st.ToString());
+      continue;
+    }
     std::vector<std::string> rows;
     hvq::Status st =
         (*db)->ScanRows(*def, [&](const hvq::jet::RowLocation&,
@@ -235,7 +248,7 @@ std::vector<std::string> Rows(const std::string& path,
           return true;
         });
     if (!st.ok()) out.push_back("scan failed: " + st.ToString());
-    // Compared as sets: compaction may move pages, changing the scan order.
+    // Compared as sets: the copy stores rows in primary-key order.
     std::sort(rows.begin(), rows.end());
     out.insert(out.end(), rows.begin(), rows.end());
   }

@@ -36,7 +36,7 @@ mkdir -p build
 run_suite "debug" build/debug "" -DCMAKE_BUILD_TYPE=Debug || status=1
 # The sanitizer pass runs the engine's own tests; the comparison with the
 # outside readers (which spends its time in those readers) runs once, above.
-run_suite "sanitizers" build/asan '^jettool_oracle_agreement$' \
+run_suite "sanitizers" build/asan '^jettool_(compacted_)?oracle_agreement$' \
   -DCMAKE_BUILD_TYPE=Debug -DHVQ_SANITIZE=ON -DHVQ_WITH_UI=OFF || status=1
 
 if [ "$status" -eq 0 ]; then

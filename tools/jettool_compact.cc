@@ -1,6 +1,8 @@
 // The `compact` subcommand; see jettool_compact.h.
 #include "tools/jettool_compact.h"
 
+#include <chrono>
+
 #include "jet/compact.h"
 #include "platform/file_ops.h"
 #include "tools/jettool_lib.h"
@@ -17,6 +19,17 @@ int RunCompactCommand(const std::vector<std::string>& positional,
   jet::CompactOptions options;
   options.source_path = positional[1];
   options.password = password;
+  // Long runs report progress on stderr, at most every two seconds.
+  using Clock = std::chrono::steady_clock;
+  auto last = Clock::now();
+  options.progress = [&](const jet::CompactProgress& p) {
+    const auto now = Clock::now();
+    if (now - last < std::chrono::seconds(2)) return;
+    last = now;
+    err << "compacting: table " << p.table << " of " << p.tables << ", "
+        << p.rows << " rows copied\n"
+        << std::flush;
+  };
   jet::CompactStats stats;
   Status st = CreateFileAtomically(
       positional[2], CreateMode::kMustNotExist,

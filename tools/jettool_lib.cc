@@ -443,7 +443,10 @@ int RunJettool(const std::vector<std::string>& args, std::ostream& out,
                std::ostream& err) {
   auto usage = [&]() {
     err << "usage: jettool info|tables|dump|export|check FILE [TABLE] "
-           "[--system] [--types] [--password P]\n";
+           "[--system] [--types] [--password P]\n"
+           "       jettool compact SOURCE DEST [--password P]\n"
+           "       jettool generate OUT [options] (jettool generate for "
+           "the list)\n";
     return kExitUsage;
   };
   std::vector<std::string> pos;
