@@ -143,8 +143,7 @@ class Compactor {
         stats_(stats),
         records_(
             f_, [this]() { return Allocate(); },
-            [this](uint32_t page, Bytes bytes) { return Sink(page, bytes); }) {
-  }
+            [this](uint32_t page, Bytes bytes) { return Sink(page, bytes); }) {}
 
   Status Run();
 
@@ -155,20 +154,22 @@ class Compactor {
     }
     return next_page_++;
   }
-  Status Sink(uint32_t page, Bytes bytes) { return out_.WritePage(page, bytes); }
+  Status Sink(uint32_t page, Bytes bytes) {
+    return out_.WritePage(page, bytes);
+  }
 
   Status LoadTables();
   Status CopyTable(SourceTable& t, uint32_t number, TableOutput* out);
-  Result<std::map<std::string, std::string>> IdKeyPrefixes(
-      const TableDef& def, const IndexBuild& b);
-  Result<bool> PrimaryKeyOrderHolds(const TableDef& def,
-                                    const RealIndexDef& pk, uint64_t* live);
+  Result<std::map<std::string, std::string>> IdKeyPrefixes(const TableDef& def,
+                                                           const IndexBuild& b);
+  Result<bool> PrimaryKeyOrderHolds(const TableDef& def, const RealIndexDef& pk,
+                                    uint64_t* live);
   Status WriteDefinition(const SourceTable& t, const TableOutput& out,
                          const std::vector<RowPointer>& where);
   void Report(uint32_t table) {
     if (options_.progress) {
-      options_.progress({table, static_cast<uint32_t>(tables_.size()),
-                         stats_->rows});
+      options_.progress(
+          {table, static_cast<uint32_t>(tables_.size()), stats_->rows});
     }
   }
 
@@ -181,10 +182,10 @@ class Compactor {
   UsageMapRecordSet records_;
   uint32_t next_page_ = kGlobalUsageMapPage + 1;
   std::vector<SourceTable> tables_;
-  std::map<uint32_t, uint32_t> page_map_;        // old tdef page -> new
+  std::map<uint32_t, uint32_t> page_map_;          // old tdef page -> new
   std::unordered_map<uint32_t, uint32_t> id_map_;  // old Id -> new Id
-  std::unordered_set<uint32_t> object_ids_;         // every catalog Id
-  std::map<uint32_t, uint32_t> dangling_;  // Ids of no object -> new Id
+  std::unordered_set<uint32_t> object_ids_;        // every catalog Id
+  std::map<uint32_t, uint32_t> dangling_;          // Ids of no object -> new Id
 };
 
 Status Compactor::LoadTables() {
@@ -214,17 +215,15 @@ Status Compactor::LoadTables() {
     }
     // The stored length names the definition's end; the parser's end is
     // the floor.
-    const size_t stated =
-        size_t{f_.tdef_continuation_header_size} +
-        LoadU32Le(t.bytes.data() + f_.tdef_length_offset);
+    const size_t stated = size_t{f_.tdef_continuation_header_size} +
+                          LoadU32Le(t.bytes.data() + f_.tdef_length_offset);
     const size_t end = std::max<size_t>(t.def.layout.end, stated);
     if (end < t.bytes.size()) t.bytes.resize(end);
     uint32_t counted = 0;
     HVQ_ASSIGN_OR_RETURN(
         std::vector<TableDefPage> split,
-        BuildTableDefPages(f_, t.bytes, 0, [&]() -> Result<uint32_t> {
-          return ++counted;
-        }));
+        BuildTableDefPages(f_, t.bytes, 0,
+                           [&]() -> Result<uint32_t> { return ++counted; }));
     t.page_count = static_cast<uint32_t>(split.size());
     tables_.push_back(std::move(t));
   }
@@ -261,9 +260,8 @@ Result<bool> Compactor::PrimaryKeyOrderHolds(const TableDef& def,
   bool holds = true;
   Status st = WalkIndex(PageSourceFor(file_), pk.first_page,
                         [&](const IndexWalkEntry& w) -> Status {
-                          const size_t slot =
-                              size_t{w.entry->data_page} * 256 +
-                              w.entry->data_row;
+                          const size_t slot = size_t{w.entry->data_page} * 256 +
+                                              w.entry->data_row;
                           if (slot >= listed.size() || !listed[slot]) {
                             holds = false;
                             return Status::Internal("walk stopped");
@@ -281,10 +279,10 @@ Result<bool> Compactor::PrimaryKeyOrderHolds(const TableDef& def,
 // Ids: the key bytes of each renumbered Id, old -> new. Ids in a later
 // column sit after bytes of unknown length, so such an index is refused.
 // Key bytes are held in strings.
-Result<std::map<std::string, std::string>>
-Compactor::IdKeyPrefixes(const TableDef& def, const IndexBuild& b) {
-  const std::string which = "an index of table at page " +
-                            std::to_string(def.first_page);
+Result<std::map<std::string, std::string>> Compactor::IdKeyPrefixes(
+    const TableDef& def, const IndexBuild& b) {
+  const std::string which =
+      "an index of table at page " + std::to_string(def.first_page);
   if (!b.id_first || b.id_later) {
     return Status::NotSupported(which +
                                 " is keyed on renumbered Ids after other "
@@ -309,8 +307,7 @@ Compactor::IdKeyPrefixes(const TableDef& def, const IndexBuild& b) {
   return out;
 }
 
-Status Compactor::CopyTable(SourceTable& t, uint32_t number,
-                            TableOutput* out) {
+Status Compactor::CopyTable(SourceTable& t, uint32_t number, TableOutput* out) {
   const TableDef& def = t.def;
   const uint16_t code_page = db_.header().code_page;
   Report(number);
@@ -339,10 +336,10 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number,
         if (def.columns[i].number == ic.column_number) pos = i;
       }
       if (pos == def.columns.size()) {
-        return Status::Corruption(
-            "index " + std::to_string(k) + " names missing column " +
-                std::to_string(ic.column_number),
-            def.first_page, def.layout.real_indexes);
+        return Status::Corruption("index " + std::to_string(k) +
+                                      " names missing column " +
+                                      std::to_string(ic.column_number),
+                                  def.first_page, def.layout.real_indexes);
       }
       b.positions.push_back(pos);
       if (!AlwaysEncodable(def.columns[pos].type)) b.may_carry = true;
@@ -531,14 +528,14 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number,
   if (key_order) {
     ++stats_->tables_in_key_order;
     std::vector<uint8_t> bytes;
-    HVQ_RETURN_IF_ERROR(WalkIndex(
-        PageSourceFor(file_), pk->first_page,
-        [&](const IndexWalkEntry& w) -> Status {
-          RowLocation loc;
-          HVQ_RETURN_IF_ERROR(ResolveRow(file_, w.entry->data_page,
-                                         w.entry->data_row, &loc, &bytes));
-          return emit(loc, bytes);
-        }));
+    HVQ_RETURN_IF_ERROR(WalkIndex(PageSourceFor(file_), pk->first_page,
+                                  [&](const IndexWalkEntry& w) -> Status {
+                                    RowLocation loc;
+                                    HVQ_RETURN_IF_ERROR(ResolveRow(
+                                        file_, w.entry->data_page,
+                                        w.entry->data_row, &loc, &bytes));
+                                    return emit(loc, bytes);
+                                  }));
   } else {
     HVQ_RETURN_IF_ERROR(
         ScanTable(file_, def, [&](const RowLocation& loc, Bytes bytes) {
@@ -562,8 +559,8 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number,
       continue;
     }
     ++stats_->indexes_carried;
-    const std::string which_index = "index " + std::to_string(k) + " of table '" +
-                              t.name + "'";
+    const std::string which_index =
+        "index " + std::to_string(k) + " of table '" + t.name + "'";
     const std::string& which = which_index;
     if (!any_may_carry) {
       return Status::NotSupported(which + ": a key could not be regenerated");
@@ -582,8 +579,8 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number,
           [&](const IndexWalkEntry& w) -> Status {
             const uint32_t old =
                 RowPointer{w.entry->data_page, w.entry->data_row}.ToU32();
-            auto it = std::lower_bound(
-                moved.begin(), moved.end(), std::make_pair(old, uint32_t{0}));
+            auto it = std::lower_bound(moved.begin(), moved.end(),
+                                       std::make_pair(old, uint32_t{0}));
             if (it == moved.end() || it->first != old) {
               return Status::Ok();  // an entry of a deleted row
             }
@@ -599,8 +596,8 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number,
               std::vector<uint8_t> key = w.entry->key;
               const size_t n = id_prefixes.begin()->first.size();
               if (key.size() >= n) {
-                auto p = id_prefixes.find(
-                    std::string(key.begin(), key.begin() + n));
+                auto p =
+                    id_prefixes.find(std::string(key.begin(), key.begin() + n));
                 if (p != id_prefixes.end()) {
                   std::copy(p->second.begin(), p->second.end(), key.begin());
                 }
@@ -622,8 +619,8 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number,
     StreamingIndexWriter writer(
         f_, t.new_first, [this]() { return Allocate(); },
         [this](uint32_t p, Bytes bytes) { return Sink(p, bytes); });
-    HVQ_RETURN_IF_ERROR(b.sorter->Drain(
-        [&](const IndexEntry& e) { return writer.Add(e); }));
+    HVQ_RETURN_IF_ERROR(
+        b.sorter->Drain([&](const IndexEntry& e) { return writer.Add(e); }));
     HVQ_ASSIGN_OR_RETURN(uint32_t root, writer.Finish());
     out->index_roots.push_back(root);
     out->index_pages.push_back(writer.pages());
@@ -658,15 +655,14 @@ Status Compactor::WriteDefinition(const SourceTable& t, const TableOutput& o,
   auto put = [&](size_t offset, uint32_t value) -> Status {
     if (offset + 4 > bytes.size()) {
       return Status::Corruption("table definition field past its end",
-                                def.first_page,
-                                static_cast<uint32_t>(offset));
+                                def.first_page, static_cast<uint32_t>(offset));
     }
     StoreU32Le(bytes.data() + offset, value);
     return Status::Ok();
   };
   if (o.live_rows != def.row_count) ++stats_->row_counts_corrected;
-  HVQ_RETURN_IF_ERROR(put(f_.tdef_row_count_offset,
-                          static_cast<uint32_t>(o.live_rows)));
+  HVQ_RETURN_IF_ERROR(
+      put(f_.tdef_row_count_offset, static_cast<uint32_t>(o.live_rows)));
   if (o.has_autonumber && o.max_autonumber != def.next_autonumber) {
     ++stats_->autonumber_seeds_reset;
     HVQ_RETURN_IF_ERROR(put(f_.tdef_autonumber_offset, o.max_autonumber));
@@ -693,8 +689,8 @@ Status Compactor::WriteDefinition(const SourceTable& t, const TableOutput& o,
     if (rel == 0 || it == page_map_.end()) continue;
     const size_t at =
         def.layout.logical_indexes + k * f_.logical_index_entry_size;
-    HVQ_RETURN_IF_ERROR(put(at + f_.logical_index_rel_table_page_offset,
-                            it->second));
+    HVQ_RETURN_IF_ERROR(
+        put(at + f_.logical_index_rel_table_page_offset, it->second));
   }
   for (size_t k = 0; k < def.var_column_usage.size(); ++k) {
     const VarColumnUsage& u = def.var_column_usage[k];
@@ -711,14 +707,13 @@ Status Compactor::WriteDefinition(const SourceTable& t, const TableOutput& o,
   const uint32_t last = t.new_first + t.page_count - 1;
   HVQ_ASSIGN_OR_RETURN(
       std::vector<TableDefPage> pages,
-      BuildTableDefPages(f_, std::move(bytes), t.new_first,
-                         [&]() -> Result<uint32_t> {
-                           if (next >= last) {
-                             return Status::Internal(
-                                 "table definition outgrew its pages");
-                           }
-                           return ++next;
-                         }));
+      BuildTableDefPages(
+          f_, std::move(bytes), t.new_first, [&]() -> Result<uint32_t> {
+            if (next >= last) {
+              return Status::Internal("table definition outgrew its pages");
+            }
+            return ++next;
+          }));
   for (const TableDefPage& p : pages) {
     HVQ_RETURN_IF_ERROR(Sink(p.page_number, p.bytes));
   }
@@ -740,8 +735,8 @@ Status Compactor::Run() {
     HVQ_RETURN_IF_ERROR(WriteDefinition(tables_[i], outputs[i], where));
   }
   HVQ_RETURN_IF_ERROR(WriteGlobalUsageMap(
-      f_, [this]() { return next_page_; }, [this]() { return Allocate(); },
-      {}, [this](uint32_t page, Bytes bytes) { return Sink(page, bytes); }));
+      f_, [this]() { return next_page_; }, [this]() { return Allocate(); }, {},
+      [this](uint32_t page, Bytes bytes) { return Sink(page, bytes); }));
   stats_->source_pages = file_.page_count();
   stats_->output_pages = next_page_;
   stats_->tables = static_cast<uint32_t>(tables_.size());

@@ -203,8 +203,8 @@ std::vector<std::string> CheckCompacted(const std::string& path,
       continue;
     }
     for (const RowSlot& s : dp->rows) {
-      if (s.deleted()) wrong.push_back("deleted row on page " +
-                                       std::to_string(p));
+      if (s.deleted())
+        wrong.push_back("deleted row on page " + std::to_string(p));
     }
   }
   for (const TableInfo& t : db.Tables(true)) {
@@ -220,9 +220,8 @@ std::vector<std::string> CheckCompacted(const std::string& path,
     });
     if (!st.ok()) wrong.push_back(t.name + ": " + st.ToString());
     if (def->row_count != scanned.size()) {
-      wrong.push_back(t.name + ": row count " +
-                      std::to_string(def->row_count) + " for " +
-                      std::to_string(scanned.size()) + " rows");
+      wrong.push_back(t.name + ": row count " + std::to_string(def->row_count) +
+                      " for " + std::to_string(scanned.size()) + " rows");
     }
     std::vector<IndexProblem> problems;
     st = CheckTableIndexes(db, *def, &problems);
@@ -234,13 +233,12 @@ std::vector<std::string> CheckCompacted(const std::string& path,
     for (const LogicalIndexDef& li : def->logical_indexes) {
       if (!li.is_primary()) continue;
       std::vector<RowPointer> walked;
-      st = WalkIndex(PageSourceFor(pf),
-                     def->real_indexes[li.real_index].first_page,
-                     [&](const IndexWalkEntry& w) {
-                       walked.push_back(
-                           {w.entry->data_page, w.entry->data_row});
-                       return Status::Ok();
-                     });
+      st = WalkIndex(
+          PageSourceFor(pf), def->real_indexes[li.real_index].first_page,
+          [&](const IndexWalkEntry& w) {
+            walked.push_back({w.entry->data_page, w.entry->data_row});
+            return Status::Ok();
+          });
       if (!st.ok() || walked != scanned) {
         wrong.push_back(t.name + ": rows not in primary-key order");
       }
@@ -317,8 +315,8 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
     source_bytes += src_size;
     output_bytes += out_size;
     reductions.emplace_back(static_cast<int64_t>(src_size - out_size),
-                            cf.name + ": " + std::to_string(src_size) +
-                                " -> " + std::to_string(out_size));
+                            cf.name + ": " + std::to_string(src_size) + " -> " +
+                                std::to_string(out_size));
     sum.tables_renumbered += stats.tables_renumbered;
     sum.tables_in_key_order += stats.tables_in_key_order;
     sum.overflow_rows_resolved += stats.overflow_rows_resolved;
@@ -390,10 +388,11 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
     EXPECT_GT(mdb_compared, 100);
   }
   std::sort(reductions.rbegin(), reductions.rend());
-  std::printf("compacted %d files: %llu -> %llu bytes; %d tables compared "
-              "with mdb-export; largest reductions:\n",
-              files, static_cast<unsigned long long>(source_bytes),
-              static_cast<unsigned long long>(output_bytes), mdb_compared);
+  std::printf(
+      "compacted %d files: %llu -> %llu bytes; %d tables compared "
+      "with mdb-export; largest reductions:\n",
+      files, static_cast<unsigned long long>(source_bytes),
+      static_cast<unsigned long long>(output_bytes), mdb_compared);
   for (size_t i = 0; i < reductions.size() && i < 5; ++i) {
     std::printf("  %s\n", reductions[i].second.c_str());
   }
@@ -416,8 +415,7 @@ TEST(CompactDatabase, RefusesWhatItCannotCopy) {
   const Case cases[] = {
       {"missing", tmp.path() + "/none.mdb", "", StatusCode::kNotFound},
       {"not a database", junk, "", StatusCode::kCorruption},
-      {"wrong password", protected_file, "nope",
-       StatusCode::kPermissionDenied},
+      {"wrong password", protected_file, "nope", StatusCode::kPermissionDenied},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -561,8 +559,8 @@ TEST(CompactDatabase, FilesShrinkWithTheirDeletedRows) {
     ASSERT_TRUE(CompactTo(full, full_out, "", &full_stats).ok());
     Status st = CompactTo(half, half_out, "", &half_stats);
     ASSERT_TRUE(st.ok()) << st.ToString();
-    const double ratio = static_cast<double>(half_stats.output_pages) /
-                         full_stats.output_pages;
+    const double ratio =
+        static_cast<double>(half_stats.output_pages) / full_stats.output_pages;
     std::printf("%s: all rows %u -> %u pages; half deleted %u -> %u pages\n",
                 c.name, full_stats.source_pages, full_stats.output_pages,
                 half_stats.source_pages, half_stats.output_pages);
@@ -580,8 +578,8 @@ TEST(CompactDatabase, FilesShrinkWithTheirDeletedRows) {
     EXPECT_TRUE(wrong.empty()) << Join(wrong);
 
     CompactStats again;
-    ASSERT_TRUE(CompactTo(half_out, tmp.path() + "/again.mdb", "", &again)
-                    .ok());
+    ASSERT_TRUE(
+        CompactTo(half_out, tmp.path() + "/again.mdb", "", &again).ok());
     EXPECT_TRUE(Slurp(half_out) == Slurp(tmp.path() + "/again.mdb"));
   }
 }
@@ -660,14 +658,14 @@ TEST(CompactDatabase, RowsFollowTheKeyAndTablesMoveDown) {
   auto def = (*db)->ReadTableDef("Keyed");
   ASSERT_TRUE(def.ok());
   std::vector<int64_t> keys;
-  ASSERT_TRUE((*db)
-                  ->ScanRows(*def,
-                             [&](const RowLocation&,
-                                 const std::vector<Value>& v) {
-                               keys.push_back(v[0].i);
-                               return true;
-                             })
-                  .ok());
+  ASSERT_TRUE(
+      (*db)
+          ->ScanRows(*def,
+                     [&](const RowLocation&, const std::vector<Value>& v) {
+                       keys.push_back(v[0].i);
+                       return true;
+                     })
+          .ok());
   EXPECT_EQ(keys.size(), 1000u);
   EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
   // Every catalog Id of a table is its definition page, below the file end.

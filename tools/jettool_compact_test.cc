@@ -57,8 +57,8 @@ TEST(JettoolCompact, CompactedCopiesPassCheckAndDumpAlike) {
     ASSERT_EQ(before.code, kExitOk);
     EXPECT_TRUE(RowOrderFree(before.out) == RowOrderFree(after.out))
         << "dumps differ";
-    ToolRun system_before = Jettool(
-        {"dump", cf.full_path, "--system", "--password", cf.password});
+    ToolRun system_before =
+        Jettool({"dump", cf.full_path, "--system", "--password", cf.password});
     ToolRun system_after =
         Jettool({"dump", out, "--system", "--password", cf.password});
     EXPECT_EQ(TableLines(system_before.out), TableLines(system_after.out));
