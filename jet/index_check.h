@@ -12,6 +12,9 @@
 //    not reported.
 // Problems name a page and a byte offset within it: the index page and
 // entry offset for entry problems, the data page for rows without entries.
+// Memory does not grow with the row count: two bits per possible row slot
+// (256 per page) of the pages up to the table's last one with a live row;
+// rows are read again as each index needs them.
 #ifndef HVQ_JET_INDEX_CHECK_H_
 #define HVQ_JET_INDEX_CHECK_H_
 
