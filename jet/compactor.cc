@@ -162,10 +162,18 @@ class Compactor {
   Status CopyTable(SourceTable& t, uint32_t number, TableOutput* out);
   Result<std::map<std::string, std::string>> IdKeyPrefixes(const TableDef& def,
                                                            const IndexBuild& b);
+  Result<bool> SortByKey(const TableDef& def, const IndexBuild& pk,
+                         const std::vector<size_t>& id_positions,
+                         IndexEntrySorter* sorter);
   Result<bool> PrimaryKeyOrderHolds(const TableDef& def, const RealIndexDef& pk,
                                     uint64_t* live);
   Status WriteDefinition(const SourceTable& t, const TableOutput& out,
                          const std::vector<RowPointer>& where);
+  // Rewrites the object Ids of `row` (cracked into `slices`) held in the
+  // columns at `positions`; returns how many changed.
+  uint32_t RemapIds(const std::vector<size_t>& positions,
+                    const std::vector<ColumnSlice>& slices,
+                    std::vector<uint8_t>* row);
   void Report(uint32_t table) {
     if (options_.progress) {
       options_.progress(
@@ -307,6 +315,82 @@ Result<std::map<std::string, std::string>> Compactor::IdKeyPrefixes(
   return out;
 }
 
+uint32_t Compactor::RemapIds(const std::vector<size_t>& positions,
+                             const std::vector<ColumnSlice>& slices,
+                             std::vector<uint8_t>* row) {
+  uint32_t changed = 0;
+  for (size_t pos : positions) {
+    const ColumnSlice& s = slices[pos];
+    if (!s.present || s.data.size() != 4) continue;
+    const uint32_t id = LoadU32Le(s.data.data());
+    uint32_t now = id;
+    if (auto it = id_map_.find(id); it != id_map_.end()) {
+      now = it->second;
+    } else if (id != 0 && id < kDanglingIdBit && !object_ids_.count(id)) {
+      // A page-range Id no object has (left behind by a deleted table):
+      // it must not come to name whichever table now sits on that page.
+      now = id | kDanglingIdBit;
+      dangling_[id] = now;
+    }
+    if (now == id) continue;
+    StoreU32Le(row->data() + (s.data.data() - row->data()), now);
+    ++changed;
+  }
+  return changed;
+}
+
+// Adds every live row of the table to `sorter` under its key in `pk`
+// (rows the index leaves out, under a key below every other), listed at
+// the slot that lists the row. False when some key cannot be regenerated.
+Result<bool> Compactor::SortByKey(const TableDef& def, const IndexBuild& pk,
+                                  const std::vector<size_t>& id_positions,
+                                  IndexEntrySorter* sorter) {
+  const uint16_t code_page = db_.header().code_page;
+  std::vector<Value> values(def.columns.size());
+  std::vector<uint8_t> row;
+  bool encodable = true;
+  Status error;
+  HVQ_RETURN_IF_ERROR(
+      ScanTable(file_, def, [&](const RowLocation& loc, Bytes stored) {
+        row.assign(stored.begin(), stored.end());
+        auto slices = CrackRow(f_, def, row, loc.data_page, 0);
+        if (!slices.ok()) {
+          error = slices.status();
+          return false;
+        }
+        RemapIds(id_positions, *slices, &row);
+        for (size_t pos : pk.positions) {
+          auto v = DecodeSlice(file_, (*slices)[pos], code_page);
+          if (!v.ok()) {
+            if (v.status().code() == StatusCode::kNotSupported) {
+              encodable = false;
+            } else {
+              error = v.status();
+            }
+            return false;
+          }
+          values[pos] = std::move(*v);
+        }
+        std::vector<uint8_t> key = {0x00};
+        if (IndexCoversRow(def, *pk.index, values)) {
+          auto k = EncodeIndexKey(f_, def, *pk.index, values);
+          if (!k.ok()) {
+            if (k.status().code() == StatusCode::kNotSupported) {
+              encodable = false;
+            } else {
+              error = k.status();
+            }
+            return false;
+          }
+          key = std::move(*k);
+        }
+        error = sorter->Add(key, loc.page, loc.row);
+        return error.ok();
+      }));
+  HVQ_RETURN_IF_ERROR(error);
+  return encodable;
+}
+
 Status Compactor::CopyTable(SourceTable& t, uint32_t number, TableOutput* out) {
   const TableDef& def = t.def;
   const uint16_t code_page = db_.header().code_page;
@@ -372,10 +456,27 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number, TableOutput* out) {
       pk = &def.real_indexes[li.real_index];
     }
   }
-  bool key_order = false;
-  if (pk != nullptr && pk->first_page != 0) {
-    uint64_t live = 0;
-    HVQ_ASSIGN_OR_RETURN(key_order, PrimaryKeyOrderHolds(def, *pk, &live));
+  // Preferably by the key regenerated from each row (Ids already
+  // renumbered), so the order holds whatever state the source's index is
+  // in; else by walking the source's index where it lists every live row
+  // once; else in scan order.
+  enum class Order { kScan, kRegeneratedKey, kSourceIndex };
+  Order order = Order::kScan;
+  std::unique_ptr<IndexEntrySorter> key_order;
+  if (pk != nullptr) {
+    const IndexBuild& pkb =
+        builds[static_cast<size_t>(pk - def.real_indexes.data())];
+    if (!pkb.carry) {
+      key_order = std::make_unique<IndexEntrySorter>(kIndexSortBudget);
+      HVQ_ASSIGN_OR_RETURN(bool sorted,
+                           SortByKey(def, pkb, id_positions, key_order.get()));
+      if (sorted) order = Order::kRegeneratedKey;
+    }
+    if (order == Order::kScan && pk->first_page != 0) {
+      uint64_t live = 0;
+      HVQ_ASSIGN_OR_RETURN(bool holds, PrimaryKeyOrderHolds(def, *pk, &live));
+      if (holds) order = Order::kSourceIndex;
+    }
   }
 
   const ColumnDef* autonumber = nullptr;
@@ -421,22 +522,8 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number, TableOutput* out) {
     auto offset_of = [&](const ColumnSlice& s) {
       return static_cast<size_t>(s.data.data() - row.data());
     };
-    for (size_t pos : id_positions) {
-      const ColumnSlice& s = slices[pos];
-      if (!s.present || s.data.size() != 4) continue;
-      const uint32_t id = LoadU32Le(s.data.data());
-      uint32_t now = id;
-      if (auto it = id_map_.find(id); it != id_map_.end()) {
-        now = it->second;
-      } else if (id != 0 && id < kDanglingIdBit && !object_ids_.count(id)) {
-        // A page-range Id no object has (left behind by a deleted table):
-        // it must not come to name whichever table now sits on that page.
-        now = id | kDanglingIdBit;
-        dangling_[id] = now;
-      }
-      if (now == id) continue;
-      StoreU32Le(row.data() + offset_of(s), now);
-      ++stats_->ids_rewritten;
+    if (const uint32_t n = RemapIds(id_positions, slices, &row); n != 0) {
+      stats_->ids_rewritten += n;
       ids_changed_in_table = true;
     }
     // Index values, read before long-value references change.
@@ -525,9 +612,18 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number, TableOutput* out) {
   };
 
   Status row_error;
-  if (key_order) {
+  std::vector<uint8_t> bytes;
+  if (order == Order::kRegeneratedKey) {
     ++stats_->tables_in_key_order;
-    std::vector<uint8_t> bytes;
+    HVQ_RETURN_IF_ERROR(key_order->Drain([&](const IndexEntry& e) -> Status {
+      RowLocation loc;
+      HVQ_RETURN_IF_ERROR(
+          ResolveRow(file_, e.data_page, e.data_row, &loc, &bytes));
+      return emit(loc, bytes);
+    }));
+    key_order.reset();
+  } else if (order == Order::kSourceIndex) {
+    ++stats_->tables_in_key_order;
     HVQ_RETURN_IF_ERROR(WalkIndex(PageSourceFor(file_), pk->first_page,
                                   [&](const IndexWalkEntry& w) -> Status {
                                     RowLocation loc;
