@@ -45,11 +45,13 @@
 // `output_fd`, an empty file opened for reading and writing that the caller
 // owns and commits. Any read error (damage) ends the compaction; the
 // content written so far is then meaningless and the caller discards it.
-// Memory is bounded by the page cache, one open page per table column, one
-// long value, the sort budget of each index of the table being copied
-// (entries beyond it spill to a temporary file) and, per table, 8 bytes
-// per live row (the map from old to new row pointers) plus a bit per
-// possible row slot of the source while the primary-key order is checked.
+// Memory is bounded by the page cache, one open page per memo/OLE column,
+// one long value, an 8 MB sort budget per index of the table being copied
+// plus one for its primary-key order (entries beyond it spill to a
+// temporary file) and, only for a table with an index whose keys may have
+// to be carried, 8 bytes per live row (old to new row pointers); a
+// primary key whose keys cannot be regenerated is checked with a bit per
+// possible row slot of the source (16 MB for a 2 GB file).
 #ifndef HVQ_JET_COMPACT_H_
 #define HVQ_JET_COMPACT_H_
 
