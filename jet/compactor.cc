@@ -76,23 +76,11 @@ bool SameName(std::string_view a, std::string_view b) {
          });
 }
 
-// Types whose keys index_key always encodes.
+// Types whose keys index_key always encodes: Boolean and the fixed-size
+// types of Jet 3/4 (BigInt is ACE's).
 bool AlwaysEncodable(ColumnType t) {
-  switch (t) {
-    case ColumnType::kBool:
-    case ColumnType::kByte:
-    case ColumnType::kInt:
-    case ColumnType::kLong:
-    case ColumnType::kMoney:
-    case ColumnType::kFloat:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-    case ColumnType::kGuid:
-    case ColumnType::kNumeric:
-      return true;
-    default:
-      return false;
-  }
+  return t == ColumnType::kBool ||
+         (FixedDataSize(t) != 0 && t != ColumnType::kBigInt);
 }
 
 struct SourceTable {
@@ -303,13 +291,11 @@ Result<std::map<std::string, std::string>> Compactor::IdKeyPrefixes(
   for (const auto& [from, to] : id_map_) changes[from] = to;
   for (const auto& [from, to] : changes) {
     if (from == to) continue;
-    Value a, z;
-    a.kind = z.kind = Value::Kind::kInt;
-    a.i = static_cast<int32_t>(from);
-    z.i = static_cast<int32_t>(to);
     std::vector<uint8_t> ka, kz;
-    HVQ_RETURN_IF_ERROR(AppendColumnKey(specs[0], a, &ka));
-    HVQ_RETURN_IF_ERROR(AppendColumnKey(specs[0], z, &kz));
+    HVQ_RETURN_IF_ERROR(
+        AppendColumnKey(specs[0], Value::Int(static_cast<int32_t>(from)), &ka));
+    HVQ_RETURN_IF_ERROR(
+        AppendColumnKey(specs[0], Value::Int(static_cast<int32_t>(to)), &kz));
     out[std::string(ka.begin(), ka.end())] = std::string(kz.begin(), kz.end());
   }
   return out;

@@ -563,8 +563,8 @@ TEST(CompactDatabase, FlippedBytesGiveACleanErrorOrASoundCopy) {
     const std::vector<std::string> wrong = CheckCompacted(out, "");
     EXPECT_TRUE(wrong.empty()) << "byte " << at << ":\n" << Join(wrong);
   }
-  std::printf("300 flipped bytes: %d sound copies, %d clean refusals\n",
-              copies, refusals);
+  std::printf("300 flipped bytes: %d sound copies, %d clean refusals\n", copies,
+              refusals);
   // Most bytes of a file are slack or values; some are structure.
   EXPECT_GT(copies, 0);
   EXPECT_GT(refusals, 0);
@@ -630,20 +630,6 @@ TEST(CompactDatabase, FilesShrinkWithTheirDeletedRows) {
   }
 }
 
-Value IntValue(int64_t v) {
-  Value x;
-  x.kind = Value::Kind::kInt;
-  x.i = v;
-  return x;
-}
-
-Value TextValue(std::string s) {
-  Value x;
-  x.kind = Value::Kind::kText;
-  x.s = std::move(s);
-  return x;
-}
-
 // Rows inserted out of key order, a table dropped below the others: the
 // copy lists rows in primary-key order, the tables above the dropped one
 // move down with new Ids, and the catalog (Id-keyed indexes included)
@@ -663,7 +649,7 @@ TEST(CompactDatabase, RowsFollowTheKeyAndTablesMoveDown) {
     auto s = (*b)->AddTable(scratch);
     ASSERT_TRUE(s.ok());
     for (int i = 0; i < 3000; ++i) {
-      const Value v[] = {IntValue(i)};
+      const Value v[] = {Value::Int(i)};
       ASSERT_TRUE((*b)->InsertRow(*s, v).ok());
     }
     auto k = (*b)->AddTable(keyed);
@@ -672,11 +658,12 @@ TEST(CompactDatabase, RowsFollowTheKeyAndTablesMoveDown) {
     std::vector<RowId> ids;
     for (int i = 0; i < 1500; ++i) {
       const int key = (i * 7919) % 1500;  // a permutation of 0..1499
-      const Value v[] = {IntValue(key), TextValue("row " + std::to_string(i))};
+      const Value v[] = {Value::Int(key),
+                         Value::Text("row " + std::to_string(i))};
       auto id = (*b)->InsertRow(*k, v);
       ASSERT_TRUE(id.ok());
       ids.push_back(*id);
-      const Value w[] = {IntValue(i)};
+      const Value w[] = {Value::Int(i)};
       ASSERT_TRUE((*b)->InsertRow(*o, w).ok());
     }
     for (size_t i = 0; i < ids.size(); i += 3) {

@@ -49,18 +49,6 @@ bool IsVariable(ColumnType t) {
          t == ColumnType::kMemo || t == ColumnType::kOle;
 }
 
-Value Int(int64_t v) {
-  Value x;
-  x.kind = Value::Kind::kInt;
-  x.i = v;
-  return x;
-}
-Value Text(std::string s) {
-  Value x;
-  x.kind = Value::Kind::kText;
-  x.s = std::move(s);
-  return x;
-}
 Value Date(double d) {
   Value x;
   x.kind = Value::Kind::kDateTime;
@@ -386,7 +374,7 @@ Result<RowId> DatabaseBuilder::InsertRow(TableId table,
     const ColumnDef& c = d.columns[i];
     Value& v = row_values[i];
     if (c.is_autonumber() && v.is_null()) {
-      v = Int(static_cast<int64_t>(++t.last_autonumber));
+      v = Value::Int(static_cast<int64_t>(++t.last_autonumber));
     } else if (c.is_autonumber() && v.kind == Value::Kind::kInt &&
                v.i > static_cast<int64_t>(t.last_autonumber)) {
       t.last_autonumber = static_cast<uint32_t>(v.i);
@@ -506,13 +494,13 @@ Status DatabaseBuilder::WriteCatalog() {
   auto add = [&](int32_t id, int32_t parent, const std::string& name, int type,
                  uint32_t flags) -> Status {
     std::vector<Value> v(cat.def.columns.size());
-    v[0] = Int(id);
-    v[1] = Int(parent);
-    v[2] = Text(name);
-    v[3] = Int(type);
+    v[0] = Value::Int(id);
+    v[1] = Value::Int(parent);
+    v[2] = Value::Text(name);
+    v[3] = Value::Int(type);
     v[4] = Date(now);
     v[5] = Date(now);
-    v[7] = Int(static_cast<int32_t>(flags));
+    v[7] = Value::Int(static_cast<int32_t>(flags));
     return InsertRow(cat.def.first_page, v).status();
   };
   HVQ_RETURN_IF_ERROR(add(kTablesContainerId, kRootContainerId, "Tables",

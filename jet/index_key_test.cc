@@ -26,12 +26,7 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
   return out;
 }
 
-Value Int(int64_t v) {
-  Value x;
-  x.kind = Value::Kind::kInt;
-  x.i = v;
-  return x;
-}
+Value Int(int64_t v) { return Value::Int(v); }
 Value Money(int64_t v) {
   Value x = Int(v);
   x.kind = Value::Kind::kMoney;

@@ -46,6 +46,18 @@ struct Value {
 
   bool is_null() const { return kind == Kind::kNull; }
   static Value Null() { return Value{}; }
+  static Value Int(int64_t v) {
+    Value x;
+    x.kind = Kind::kInt;
+    x.i = v;
+    return x;
+  }
+  static Value Text(std::string v) {
+    Value x;
+    x.kind = Kind::kText;
+    x.s = std::move(v);
+    return x;
+  }
   bool operator==(const Value&) const = default;
 };
 
