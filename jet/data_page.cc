@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <string>
 
+#include "jet/page_file.h"
+
 namespace hvq::jet {
 
 Result<DataPage> ParseDataPage(const Format& f, uint32_t page_number,
@@ -79,6 +81,27 @@ std::vector<uint8_t> BuildEmptyDataPage(const Format& f, uint32_t tdef_page) {
              static_cast<uint16_t>(f.page_size - f.data_row_table_offset));
   StoreU32Le(p.data() + f.data_tdef_offset, tdef_page);
   return p;
+}
+
+Result<std::vector<uint8_t>> ReadRowAt(PageFile& file, RowPointer ptr,
+                                       std::string_view what) {
+  if (ptr.page == 0 || ptr.page >= file.page_count()) {
+    return Status::Corruption(std::string(what) + " points at page " +
+                                  std::to_string(ptr.page) +
+                                  ", outside the file",
+                              ptr.page, 0);
+  }
+  HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(ptr.page));
+  HVQ_ASSIGN_OR_RETURN(DataPage dp,
+                       ParseDataPage(file.format(), ptr.page, *page));
+  auto bytes = dp.RowBytes(*page, ptr.row);
+  if (!bytes.ok()) {
+    return Status::Corruption(
+        std::string(what) + " row " + std::to_string(ptr.row) + " on page " +
+            std::to_string(ptr.page) + ": " + bytes.status().message(),
+        ptr.page, 0);
+  }
+  return std::vector<uint8_t>(bytes->begin(), bytes->end());
 }
 
 }  // namespace hvq::jet

@@ -15,10 +15,12 @@
 #define HVQ_JET_DATA_PAGE_H_
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "jet/byte_order.h"
 #include "jet/format.h"
+#include "jet/table_def.h"
 #include "platform/status.h"
 
 namespace hvq::jet {
@@ -57,6 +59,13 @@ Result<DataPage> ParseDataPage(const Format& format, uint32_t page_number,
 // Builds an empty data page for table `tdef_page` (writers).
 std::vector<uint8_t> BuildEmptyDataPage(const Format& format,
                                         uint32_t tdef_page);
+
+class PageFile;
+
+// A copy of the row that `ptr` names on a data page of `file`. Errors name
+// the pointer's owner (`what`, e.g. "long value") and the page.
+Result<std::vector<uint8_t>> ReadRowAt(PageFile& file, RowPointer ptr,
+                                       std::string_view what);
 
 }  // namespace hvq::jet
 

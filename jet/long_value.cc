@@ -12,27 +12,6 @@ namespace {
 
 constexpr uint32_t kLengthMask = 0x3FFFFFFF;
 
-Status FetchRow(PageFile& file, RowPointer ptr, std::vector<uint8_t>* out) {
-  if (ptr.page == 0 || ptr.page >= file.page_count()) {
-    return Status::Corruption("long value points at page " +
-                                  std::to_string(ptr.page) +
-                                  ", outside the file",
-                              ptr.page, 0);
-  }
-  HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(ptr.page));
-  HVQ_ASSIGN_OR_RETURN(DataPage dp,
-                       ParseDataPage(file.format(), ptr.page, *page));
-  auto bytes = dp.RowBytes(*page, ptr.row);
-  if (!bytes.ok()) {
-    return Status::Corruption("long value row " + std::to_string(ptr.row) +
-                                  " on page " + std::to_string(ptr.page) +
-                                  ": " + bytes.status().message(),
-                              ptr.page, 0);
-  }
-  out->assign(bytes->begin(), bytes->end());
-  return Status::Ok();
-}
-
 // Walks the value; collects data into `data` (if non-null) and the rows
 // visited into `rows` (if non-null).
 Status Walk(PageFile& file, Bytes column_bytes, std::vector<uint8_t>* data,
@@ -60,8 +39,8 @@ Status Walk(PageFile& file, Bytes column_bytes, std::vector<uint8_t>* data,
       return Status::Ok();
     }
     case LongValueKind::kSinglePage: {
-      std::vector<uint8_t> row;
-      HVQ_RETURN_IF_ERROR(FetchRow(file, ref.pointer, &row));
+      HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> row,
+                           ReadRowAt(file, ref.pointer, "long value"));
       if (row.size() < ref.length) {
         return Status::Corruption(
             "long value row holds " + std::to_string(row.size()) +
@@ -84,8 +63,8 @@ Status Walk(PageFile& file, Bytes column_bytes, std::vector<uint8_t>* data,
                                         std::to_string(ptr.row),
                                     ptr.page, 0);
         }
-        std::vector<uint8_t> row;
-        HVQ_RETURN_IF_ERROR(FetchRow(file, ptr, &row));
+        HVQ_ASSIGN_OR_RETURN(std::vector<uint8_t> row,
+                             ReadRowAt(file, ptr, "long value"));
         if (row.size() < 4) {
           return Status::Corruption("long value chain row too short", ptr.page,
                                     0);

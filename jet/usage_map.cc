@@ -35,21 +35,7 @@ uint32_t PagesPerMapPage(const Format& f) {
 
 Result<std::vector<uint8_t>> ReadUsageMapRecord(PageFile& file,
                                                 RowPointer ptr) {
-  if (ptr.page == 0 || ptr.page >= file.page_count()) {
-    return Status::Corruption("usage map pointer names page " +
-                                  std::to_string(ptr.page) +
-                                  ", outside the file",
-                              ptr.page, 0);
-  }
-  HVQ_ASSIGN_OR_RETURN(PageRef page, file.GetPage(ptr.page));
-  HVQ_ASSIGN_OR_RETURN(DataPage dp,
-                       ParseDataPage(file.format(), ptr.page, *page));
-  auto row = dp.RowBytes(*page, ptr.row);
-  if (!row.ok()) {
-    return Status::Corruption("usage map row: " + row.status().message(),
-                              ptr.page, 0);
-  }
-  return std::vector<uint8_t>(row->begin(), row->end());
+  return ReadRowAt(file, ptr, "usage map");
 }
 
 Result<std::vector<uint32_t>> DecodeUsageMap(PageFile& file, Bytes record,
