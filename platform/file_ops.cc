@@ -44,6 +44,12 @@ class PosixFileOpsImpl final : public FileOps {
   Status SyncDir(const std::string& dir) override {
     return SyncPath(dir, O_RDONLY | O_DIRECTORY, "fsync folder");
   }
+  void CopyMode(const std::string& from, const std::string& to) override {
+    struct stat st;
+    if (::stat(from.c_str(), &st) == 0) {
+      (void)::chmod(to.c_str(), st.st_mode & 07777);
+    }
+  }
 };
 
 // The process's file mode mask, read without changing it (umask(2) can only
@@ -143,6 +149,7 @@ ReplaceOutcome SafeReplace(FileOps& ops, const std::string& from,
         "replacement must stay in one folder: " + from + " -> " + to);
     return out;
   }
+  ops.CopyMode(to, from);
   out.status = ops.SyncFile(from);
   if (!out.status.ok()) return out;
   out.status = ops.Rename(from, to);

@@ -5,7 +5,9 @@
 // Contract of SafeReplace(from, to): `from` is a complete file in the same
 // folder as `to`. It is flushed to disk, renamed over `to`, and the folder is
 // flushed. Until the rename succeeds `to` is untouched; after it, `to` is the
-// complete new file. There is no moment at which `to` is missing.
+// complete new file. There is no moment at which `to` is missing. The new
+// file takes the permission bits `to` had (a shared database stays shared,
+// a read-only one read-only), where the file system allows it.
 #ifndef HVQ_PLATFORM_FILE_OPS_H_
 #define HVQ_PLATFORM_FILE_OPS_H_
 
@@ -29,6 +31,9 @@ class FileOps {
   virtual Status Rename(const std::string& from, const std::string& to) = 0;
   // Flushes a folder so that renames and deletions in it are durable.
   virtual Status SyncDir(const std::string& dir) = 0;
+  // Gives `to` the permission bits of `from`, if `from` exists. Best
+  // effort: some file systems keep no modes.
+  virtual void CopyMode(const std::string& from, const std::string& to) = 0;
 };
 
 // The real POSIX implementation; lives for the whole process.

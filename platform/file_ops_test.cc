@@ -1,6 +1,7 @@
 #include "platform/file_ops.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,27 @@ TEST(SafeReplace, ReplacesWithinOneFolder) {
   EXPECT_TRUE(out.replaced);
   EXPECT_EQ(ReadFile(to), "new");
   EXPECT_FALSE(testing::Exists(from));
+}
+
+// The replacement keeps the target's permission bits, whatever mode the
+// new file was created with.
+TEST(SafeReplace, KeepsTheTargetsMode) {
+  for (const mode_t mode : {mode_t{0664}, mode_t{0600}, mode_t{0444}}) {
+    SCOPED_TRACE(mode);
+    TempDir dir;
+    const std::string from = dir.path() + "new.tmp";
+    const std::string to = dir.path() + "target";
+    WriteFile(from, "new");
+    WriteFile(to, "old");
+    ASSERT_EQ(::chmod(from.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(to.c_str(), mode), 0);
+    ReplaceOutcome out = SafeReplace(PosixFileOps(), from, to);
+    ASSERT_TRUE(out.status.ok()) << out.status.ToString();
+    struct stat st;
+    ASSERT_EQ(::stat(to.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(ReadFile(to), "new");
+  }
 }
 
 TEST(SafeReplace, RefusesWithoutTouchingTarget) {

@@ -86,6 +86,9 @@ class FaultyFileOps : public FileOps {
     if (fail_ == Step::kSyncDir) return Status::IoError("injected dir fsync");
     return PosixFileOps().SyncDir(d);
   }
+  void CopyMode(const std::string& a, const std::string& b) override {
+    PosixFileOps().CopyMode(a, b);
+  }
 
  private:
   Step fail_;
