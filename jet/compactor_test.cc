@@ -28,67 +28,21 @@
 #include "jet/generate.h"
 #include "jet/index_check.h"
 #include "jet/index_walk.h"
+#include "jet/testdata/core_corpus.h"
 #include "jet/usage_map.h"
+#include "platform/testing/temp_dir.h"
 
 namespace hvq::jet {
 namespace {
 
-std::filesystem::path CorpusDir() {
-  const char* env = std::getenv("HVQ_CORPUS_DIR");
-  return (env != nullptr && *env != '\0') ? env : HVQ_DEFAULT_CORPUS_DIR;
-}
-
-bool HaveCorpus() {
-  return std::filesystem::exists(CorpusDir() / "MANIFEST.tsv");
-}
-
-struct CorpusFile {
-  std::string name;  // relative to the corpus folder
-  std::string path;
-  std::string password;
-};
-
-std::vector<CorpusFile> CorpusFiles() {
-  std::vector<CorpusFile> out;
-  std::ifstream in(CorpusDir() / "MANIFEST.tsv");
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    CorpusFile f;
-    f.name = line.substr(0, line.find('\t'));
-    f.path = (CorpusDir() / f.name).string();
-    const std::string marker = "database password set ('";
-    auto at = line.find(marker);
-    if (at != std::string::npos) {
-      at += marker.size();
-      f.password = line.substr(at, line.find('\'', at) - at);
-    }
-    out.push_back(f);
-  }
-  return out;
-}
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "hvq-compact-XXXXXX")
-            .string();
-    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testing::CorpusDir;
+using testing::CorpusFile;
+using testing::CorpusFiles;
+using testing::HaveCorpus;
+using TempFolder = ::hvq::testing::TempDir;  // path() ends with '/'
 
 std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
+  return ::hvq::testing::ReadFile(path).value_or("");
 }
 
 Status CompactTo(const std::string& src, const std::string& dst,
@@ -302,20 +256,20 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
   CompactStats sum;
   std::vector<std::pair<int64_t, std::string>> reductions;
   for (const CorpusFile& cf : CorpusFiles()) {
-    SCOPED_TRACE(cf.path);
+    SCOPED_TRACE(cf.full_path);
     TempFolder tmp;
-    const std::string out1 = tmp.path() + "/one.mdb";
-    const std::string out2 = tmp.path() + "/two.mdb";
+    const std::string out1 = tmp.path() + "one.mdb";
+    const std::string out2 = tmp.path() + "two.mdb";
     CompactStats stats;
-    Status st = CompactTo(cf.path, out1, cf.password, &stats);
+    Status st = CompactTo(cf.full_path, out1, cf.password, &stats);
     ASSERT_TRUE(st.ok()) << st.ToString();
-    const auto src_size = std::filesystem::file_size(cf.path);
+    const auto src_size = std::filesystem::file_size(cf.full_path);
     const auto out_size = std::filesystem::file_size(out1);
     EXPECT_LE(out_size, src_size);
     source_bytes += src_size;
     output_bytes += out_size;
     reductions.emplace_back(static_cast<int64_t>(src_size - out_size),
-                            cf.name + ": " + std::to_string(src_size) + " -> " +
+                            cf.path + ": " + std::to_string(src_size) + " -> " +
                                 std::to_string(out_size));
     sum.tables_renumbered += stats.tables_renumbered;
     sum.tables_in_key_order += stats.tables_in_key_order;
@@ -324,7 +278,7 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
     sum.ids_rewritten += stats.ids_rewritten;
     sum.long_values_rewritten += stats.long_values_rewritten;
 
-    auto before = Contents(cf.path, cf.password);
+    auto before = Contents(cf.full_path, cf.password);
     auto after = Contents(out1, cf.password);
     ASSERT_TRUE(before.ok()) << before.status().ToString();
     ASSERT_TRUE(after.ok()) << after.status().ToString();
@@ -353,14 +307,14 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
 
     // mdbtools sees the same user tables and rows.
     if (mdbtools && cf.password.empty()) {
-      auto tables = RunCommand("mdb-tables -1 " + Quote(cf.path));
+      auto tables = RunCommand("mdb-tables -1 " + Quote(cf.full_path));
       if (tables.has_value()) {
         std::istringstream names(*tables);
         std::string name;
         while (std::getline(names, name)) {
           if (name.empty()) continue;
-          auto a =
-              RunCommand("mdb-export " + Quote(cf.path) + " " + Quote(name));
+          auto a = RunCommand("mdb-export " + Quote(cf.full_path) + " " +
+                              Quote(name));
           if (!a.has_value()) continue;
           auto b = RunCommand("mdb-export " + Quote(out1) + " " + Quote(name));
           ASSERT_TRUE(b.has_value()) << "mdb-export failed on " << name;
@@ -401,19 +355,18 @@ TEST(CompactDatabase, EveryCorpusFileCompactsFaithfully) {
 TEST(CompactDatabase, RefusesWhatItCannotCopy) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
   TempFolder tmp;
-  const std::string junk = tmp.path() + "/junk.mdb";
+  const std::string junk = tmp.path() + "junk.mdb";
   std::ofstream(junk) << std::string(8192, 'j');
-  const std::string out = tmp.path() + "/out.mdb";
+  const std::string out = tmp.path() + "out.mdb";
   struct Case {
     const char* name;
     std::string source;
     std::string password;
     StatusCode code;
   };
-  const std::string protected_file =
-      (CorpusDir() / "ucanaccess/password.mdb").string();
+  const std::string protected_file = CorpusDir() + "/ucanaccess/password.mdb";
   const Case cases[] = {
-      {"missing", tmp.path() + "/none.mdb", "", StatusCode::kNotFound},
+      {"missing", tmp.path() + "none.mdb", "", StatusCode::kNotFound},
       {"not a database", junk, "", StatusCode::kCorruption},
       {"wrong password", protected_file, "nope", StatusCode::kPermissionDenied},
   };
@@ -461,8 +414,7 @@ Landmarks FindLandmarks(const std::string& path) {
 // repaired: the copy holds every row and sound indexes.
 TEST(CompactDatabase, RefusesDamagedDataAndRepairsDamagedIndexes) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
-  const std::string source =
-      (CorpusDir() / "mdb-reader/V2003_no-password.mdb").string();
+  const std::string source = CorpusDir() + "/mdb-reader/V2003_no-password.mdb";
   const Landmarks l = FindLandmarks(source);
   ASSERT_NE(l.user_data_page, 0u);
   ASSERT_NE(l.index_root, 0u);
@@ -498,7 +450,7 @@ TEST(CompactDatabase, RefusesDamagedDataAndRepairsDamagedIndexes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempFolder tmp;
-    const std::string damaged = tmp.path() + "/damaged.mdb";
+    const std::string damaged = tmp.path() + "damaged.mdb";
     std::string bytes = original;
     if (c.truncate_to != 0) {
       bytes.resize(c.truncate_to);
@@ -506,7 +458,7 @@ TEST(CompactDatabase, RefusesDamagedDataAndRepairsDamagedIndexes) {
       bytes.replace(c.offset, c.bytes.size(), c.bytes);
     }
     std::ofstream(damaged, std::ios::binary) << bytes;
-    const std::string out = tmp.path() + "/out.mdb";
+    const std::string out = tmp.path() + "out.mdb";
     Status st = CompactTo(damaged, out, "", nullptr);
     if (c.repaired) {
       ASSERT_TRUE(st.ok()) << st.ToString();
@@ -529,14 +481,13 @@ TEST(CompactDatabase, RefusesDamagedDataAndRepairsDamagedIndexes) {
 // the values, the copy's structure is built afresh). Never a crash.
 TEST(CompactDatabase, FlippedBytesGiveACleanErrorOrASoundCopy) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
-  const std::string source =
-      (CorpusDir() / "mdb-reader/V2003_no-password.mdb").string();
+  const std::string source = CorpusDir() + "/mdb-reader/V2003_no-password.mdb";
   const std::string original = Slurp(source);
   const size_t page_size = 4096;
   ASSERT_EQ(original.size() % page_size, 0u);
   TempFolder tmp;
-  const std::string damaged = tmp.path() + "/damaged.mdb";
-  const std::string out = tmp.path() + "/out.mdb";
+  const std::string damaged = tmp.path() + "damaged.mdb";
+  const std::string out = tmp.path() + "out.mdb";
   uint64_t state = 0x9E3779B97F4A7C15ull;
   auto next = [&]() {
     state ^= state << 13;
@@ -591,8 +542,8 @@ TEST(CompactDatabase, FilesShrinkWithTheirDeletedRows) {
     g.seed = 5;
     g.version = c.version;
     g.database_key = c.key;
-    const std::string full = tmp.path() + "/full.mdb";
-    const std::string half = tmp.path() + "/half.mdb";
+    const std::string full = tmp.path() + "full.mdb";
+    const std::string half = tmp.path() + "half.mdb";
     ASSERT_TRUE(Generate(full, g).ok());
     g.deleted = 0.5;
     auto summary = Generate(half, g);
@@ -600,8 +551,8 @@ TEST(CompactDatabase, FilesShrinkWithTheirDeletedRows) {
     ASSERT_GT(summary->rows_deleted, 2500u);
 
     CompactStats full_stats, half_stats;
-    const std::string full_out = tmp.path() + "/full-out.mdb";
-    const std::string half_out = tmp.path() + "/half-out.mdb";
+    const std::string full_out = tmp.path() + "full-out.mdb";
+    const std::string half_out = tmp.path() + "half-out.mdb";
     ASSERT_TRUE(CompactTo(full, full_out, "", &full_stats).ok());
     Status st = CompactTo(half, half_out, "", &half_stats);
     ASSERT_TRUE(st.ok()) << st.ToString();
@@ -624,9 +575,8 @@ TEST(CompactDatabase, FilesShrinkWithTheirDeletedRows) {
     EXPECT_TRUE(wrong.empty()) << Join(wrong);
 
     CompactStats again;
-    ASSERT_TRUE(
-        CompactTo(half_out, tmp.path() + "/again.mdb", "", &again).ok());
-    EXPECT_TRUE(Slurp(half_out) == Slurp(tmp.path() + "/again.mdb"));
+    ASSERT_TRUE(CompactTo(half_out, tmp.path() + "again.mdb", "", &again).ok());
+    EXPECT_TRUE(Slurp(half_out) == Slurp(tmp.path() + "again.mdb"));
   }
 }
 
@@ -636,7 +586,7 @@ TEST(CompactDatabase, FilesShrinkWithTheirDeletedRows) {
 // follows them.
 TEST(CompactDatabase, RowsFollowTheKeyAndTablesMoveDown) {
   TempFolder tmp;
-  const std::string source = tmp.path() + "/src.mdb";
+  const std::string source = tmp.path() + "src.mdb";
   {
     auto b = DatabaseBuilder::Create(source, {});
     ASSERT_TRUE(b.ok());
@@ -672,7 +622,7 @@ TEST(CompactDatabase, RowsFollowTheKeyAndTablesMoveDown) {
     ASSERT_TRUE((*b)->DropTable(*s).ok());
     ASSERT_TRUE((*b)->Finish().ok());
   }
-  const std::string out = tmp.path() + "/out.mdb";
+  const std::string out = tmp.path() + "out.mdb";
   CompactStats stats;
   Status st = CompactTo(source, out, "", &stats);
   ASSERT_TRUE(st.ok()) << st.ToString();
@@ -715,9 +665,9 @@ TEST(CompactDatabase, EncryptsOnRequest) {
   g.rows = 500;
   g.indexes = 2;
   g.deleted = 0.2;
-  const std::string source = tmp.path() + "/plain.mdb";
+  const std::string source = tmp.path() + "plain.mdb";
   ASSERT_TRUE(Generate(source, g).ok());
-  const std::string out = tmp.path() + "/enc.mdb";
+  const std::string out = tmp.path() + "enc.mdb";
   ASSERT_TRUE(CompactTo(source, out, "", nullptr, /*encrypt=*/true).ok());
   auto db = Database::Open(out, {});
   ASSERT_TRUE(db.ok());
@@ -736,7 +686,7 @@ TEST(CompactDatabase, EncryptsOnRequest) {
   EXPECT_TRUE(*before == *after);
   EXPECT_TRUE(CheckCompacted(out, "").empty());
 
-  const std::string again = tmp.path() + "/again.mdb";
+  const std::string again = tmp.path() + "again.mdb";
   ASSERT_TRUE(CompactTo(out, again, "", nullptr).ok());
   auto db2 = Database::Open(again, {});
   ASSERT_TRUE(db2.ok());
