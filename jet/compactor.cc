@@ -153,8 +153,8 @@ class Compactor {
   Result<bool> SortByKey(const TableDef& def, const IndexBuild& pk,
                          const std::vector<size_t>& id_positions,
                          IndexEntrySorter* sorter);
-  Result<bool> PrimaryKeyOrderHolds(const TableDef& def, const RealIndexDef& pk,
-                                    uint64_t* live);
+  Result<bool> PrimaryKeyOrderHolds(const TableDef& def,
+                                    const RealIndexDef& pk);
   Status WriteDefinition(const SourceTable& t, const TableOutput& out,
                          const std::vector<RowPointer>& where);
   // Rewrites the object Ids of `row` (cracked into `slices`) held in the
@@ -240,16 +240,15 @@ Status Compactor::LoadTables() {
 }
 
 // True when walking `pk` yields every live row of the table exactly once
-// (so the rows can be written in its order); `live` receives the count.
+// (so the rows can be written in its order).
 // Fails only when the table's rows cannot be scanned.
 Result<bool> Compactor::PrimaryKeyOrderHolds(const TableDef& def,
-                                             const RealIndexDef& pk,
-                                             uint64_t* live) {
+                                             const RealIndexDef& pk) {
   std::vector<bool> listed(size_t{file_.page_count()} * 256, false);
-  *live = 0;
+  uint64_t live = 0;
   HVQ_RETURN_IF_ERROR(ScanTable(file_, def, [&](const RowLocation& loc, Bytes) {
     listed[size_t{loc.page} * 256 + loc.row] = true;
-    ++*live;
+    ++live;
     return true;
   }));
   uint64_t entries = 0;
@@ -268,7 +267,7 @@ Result<bool> Compactor::PrimaryKeyOrderHolds(const TableDef& def,
                         });
   // A damaged key index only costs the order: the rows are scanned and
   // the index is rebuilt like any other.
-  return holds && st.ok() && entries == *live;
+  return holds && st.ok() && entries == live;
 }
 
 // For an index whose keys are carried and whose first column holds object
@@ -459,8 +458,7 @@ Status Compactor::CopyTable(SourceTable& t, uint32_t number, TableOutput* out) {
       if (sorted) order = Order::kRegeneratedKey;
     }
     if (order == Order::kScan && pk->first_page != 0) {
-      uint64_t live = 0;
-      HVQ_ASSIGN_OR_RETURN(bool holds, PrimaryKeyOrderHolds(def, *pk, &live));
+      HVQ_ASSIGN_OR_RETURN(bool holds, PrimaryKeyOrderHolds(def, *pk));
       if (holds) order = Order::kSourceIndex;
     }
   }
